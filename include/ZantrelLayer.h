@@ -1,0 +1,231 @@
+/*
+ * ZantrelLayer: layers of straight-alpha ARGB pixels, their trees of clipped
+ * windows, and the operations that combine and transform them.
+ *
+ * Pixels are 32-bit 0xAARRGGBB values with straight (non-premultiplied) alpha.
+ * Every record here is shared with the host: field order and widths are part
+ * of the interface. On 32-bit targets every field is one 32-bit word.
+ */
+#ifndef ZANTREL_LAYER_H
+#define ZANTREL_LAYER_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define ZL_CALL __cdecl
+#else
+#define ZL_CALL
+#endif
+
+#if defined(_WIN32)
+/* Exports are named, with fixed ordinals, by the module definition file. */
+#define ZL_API
+#elif defined(__GNUC__)
+#define ZL_API __attribute__((visibility("default")))
+#else
+#define ZL_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Right and bottom are exclusive. Rectangles are never normalised. */
+typedef struct LayerRect {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+} LayerRect;
+
+typedef struct Layer Layer;
+typedef struct LayerNotifier LayerNotifier;
+
+/* Host procedures stored in layer records. */
+typedef int32_t(ZL_CALL *LayerBeginAccessProc)(Layer *root, void *unused);
+typedef int32_t(ZL_CALL *LayerEndAccessProc)(Layer *root, Layer *layer);
+typedef int32_t(ZL_CALL *LayerDestroyProc)(Layer *layer, void *unused);
+typedef int32_t(ZL_CALL *LayerNotifyProc)(Layer *layer, LayerNotifier *notifier);
+
+/* Override procedures: a non-zero result means the host has done the work. */
+typedef int32_t(ZL_CALL *LayerClearOverrideProc)(Layer *layer);
+typedef int32_t(ZL_CALL *LayerSetOverrideProc)(Layer *layer, uint32_t colour);
+typedef int32_t(ZL_CALL *LayerCopyOverrideProc)(Layer *destination, Layer *source);
+
+/* Host-owned table of override procedures, hung on a root's `overrides`.
+ * The first two entries are not used by the library; null entries are skipped. */
+typedef struct LayerOverrides {
+    void *unused0;
+    void *unused1;
+    LayerClearOverrideProc clearLayer;
+    LayerSetOverrideProc setLayer;
+    LayerCopyOverrideProc copyLayer;
+} LayerOverrides;
+
+/* Host-owned receiver of change notifications. Only the first word is the
+ * library's; the host may embed this record at the start of a larger one. */
+struct LayerNotifier {
+    LayerNotifyProc notify;
+};
+
+/* Layer kinds, in bits 0-1 of `flags`. */
+enum {
+    LayerKindRoot = 0,
+    LayerKindView = 1,
+    LayerKindClipped = 2,
+    LayerKindAccess = 3,
+    LayerKindMask = 3,
+    LayerOwnsPixels = 16
+};
+
+struct Layer {
+    uint32_t *pixels;
+    int32_t width;
+    int32_t height;
+    int32_t rowBytes;
+    LayerOverrides *overrides;
+    LayerBeginAccessProc beginAccess;
+    LayerEndAccessProc endAccess;
+    LayerDestroyProc destroy;
+    LayerNotifier *refreshNotifier;
+    LayerNotifier *updateNotifier;
+    int32_t refCount;
+    uint32_t flags;
+    int32_t accessCount;
+    Layer *root;
+    Layer *parent;
+    Layer *firstChild;
+    Layer *prevSibling;
+    Layer *nextSibling;
+    Layer *target;
+    int32_t targetX;
+    int32_t targetY;
+    LayerRect visibleRect;
+    LayerRect bounds;
+    LayerRect clipRect;
+    LayerRect visibleBounds;
+};
+
+/* Filled by BeginLayerAccess, closed by EndLayerAccess. Pixel (x, y) of the
+ * region lies at byte address pixels + y * rowBytes + 4 * x. */
+typedef struct LayerAccess {
+    int32_t width;
+    int32_t height;
+    LayerRect region;
+    Layer *layer;
+    uint32_t *origin;
+    uint32_t *pixels;
+    int32_t rowBytes;
+    LayerRect visible;
+    Layer *layer2;
+    uint32_t *origin2;
+    uint32_t *pixels2;
+    int32_t rowBytes2;
+    LayerRect visible2;
+} LayerAccess;
+
+#if (defined(__i386__) || defined(_M_IX86)) && !defined(_WIN64)
+#if defined(__cplusplus)
+#define ZL_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#else
+#define ZL_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#endif
+#define ZL_CHECK_WORD(type, field, word) \
+    ZL_STATIC_ASSERT(offsetof(type, field) == 4 * (word), #type "." #field " is at word " #word)
+ZL_STATIC_ASSERT(sizeof(LayerRect) == 16, "LayerRect is 4 words");
+ZL_STATIC_ASSERT(sizeof(Layer) == 148, "Layer is 37 words");
+ZL_CHECK_WORD(Layer, pixels, 0);
+ZL_CHECK_WORD(Layer, width, 1);
+ZL_CHECK_WORD(Layer, height, 2);
+ZL_CHECK_WORD(Layer, rowBytes, 3);
+ZL_CHECK_WORD(Layer, overrides, 4);
+ZL_CHECK_WORD(Layer, beginAccess, 5);
+ZL_CHECK_WORD(Layer, endAccess, 6);
+ZL_CHECK_WORD(Layer, destroy, 7);
+ZL_CHECK_WORD(Layer, refreshNotifier, 8);
+ZL_CHECK_WORD(Layer, updateNotifier, 9);
+ZL_CHECK_WORD(Layer, refCount, 10);
+ZL_CHECK_WORD(Layer, flags, 11);
+ZL_CHECK_WORD(Layer, accessCount, 12);
+ZL_CHECK_WORD(Layer, root, 13);
+ZL_CHECK_WORD(Layer, parent, 14);
+ZL_CHECK_WORD(Layer, firstChild, 15);
+ZL_CHECK_WORD(Layer, prevSibling, 16);
+ZL_CHECK_WORD(Layer, nextSibling, 17);
+ZL_CHECK_WORD(Layer, target, 18);
+ZL_CHECK_WORD(Layer, targetX, 19);
+ZL_CHECK_WORD(Layer, targetY, 20);
+ZL_CHECK_WORD(Layer, visibleRect, 21);
+ZL_CHECK_WORD(Layer, bounds, 25);
+ZL_CHECK_WORD(Layer, clipRect, 29);
+ZL_CHECK_WORD(Layer, visibleBounds, 33);
+ZL_STATIC_ASSERT(sizeof(LayerOverrides) == 20, "LayerOverrides has 5 entries");
+ZL_STATIC_ASSERT(sizeof(LayerAccess) == 88, "LayerAccess is 22 words");
+ZL_CHECK_WORD(LayerAccess, width, 0);
+ZL_CHECK_WORD(LayerAccess, height, 1);
+ZL_CHECK_WORD(LayerAccess, region, 2);
+ZL_CHECK_WORD(LayerAccess, layer, 6);
+ZL_CHECK_WORD(LayerAccess, origin, 7);
+ZL_CHECK_WORD(LayerAccess, pixels, 8);
+ZL_CHECK_WORD(LayerAccess, rowBytes, 9);
+ZL_CHECK_WORD(LayerAccess, visible, 10);
+ZL_CHECK_WORD(LayerAccess, layer2, 14);
+ZL_CHECK_WORD(LayerAccess, origin2, 15);
+ZL_CHECK_WORD(LayerAccess, pixels2, 16);
+ZL_CHECK_WORD(LayerAccess, rowBytes2, 17);
+ZL_CHECK_WORD(LayerAccess, visible2, 18);
+#undef ZL_CHECK_WORD
+#undef ZL_STATIC_ASSERT
+#endif
+
+/* Layer lifetime */
+ZL_API Layer *ZL_CALL CreateLayer(int32_t width, int32_t height, int32_t planeCount);
+ZL_API Layer *ZL_CALL CreateCompatibleLayer(uint32_t *pixels, int32_t width, int32_t height,
+                                            int32_t rowBytes);
+ZL_API Layer *ZL_CALL CreateClippedLayer(Layer *parent);
+ZL_API int32_t ZL_CALL AddRefCountLayer(Layer *layer);
+ZL_API int32_t ZL_CALL DeleteLayer(Layer *layer);
+
+/* Clipping and rectangles */
+ZL_API int32_t ZL_CALL ClipLayer(Layer *layer, const LayerRect *rect);
+ZL_API int32_t ZL_CALL ClipLayerXYWH(Layer *layer, int32_t x, int32_t y, int32_t w, int32_t h);
+ZL_API int32_t ZL_CALL GetUnionRectRef(Layer *a, Layer *b, LayerRect *out);
+
+/* Access bracket */
+ZL_API int32_t ZL_CALL BeginLayerAccess(LayerAccess *access, Layer *layer, Layer *layer2);
+ZL_API int32_t ZL_CALL EndLayerAccess(LayerAccess *access);
+
+/* Change notifications */
+ZL_API int32_t ZL_CALL RefreshLayerEx(Layer *layer);
+ZL_API int32_t ZL_CALL UpdateLayerEx(Layer *layer);
+
+/* Pixel compositing: the top pixel is blended over the bottom pixel. */
+ZL_API uint32_t ZL_CALL CompositPel(uint32_t top, uint32_t bottom);
+ZL_API uint32_t ZL_CALL CompositPels(const uint32_t *top, const uint32_t *bottom, uint32_t *out,
+                                     int32_t count);
+ZL_API uint32_t ZL_CALL CompositPelsNonMMX(const uint32_t *top, const uint32_t *bottom,
+                                           uint32_t *out, int32_t count);
+ZL_API uint32_t ZL_CALL CompositPelsMMXOnly(const uint32_t *top, const uint32_t *bottom,
+                                            uint32_t *out, int32_t count);
+
+/* Layer-on-layer compositing */
+ZL_API int32_t ZL_CALL CompositOnTopLayer(Layer *top, Layer *bottom);
+ZL_API int32_t ZL_CALL CompositOnBottomLayer(Layer *top, Layer *bottom);
+ZL_API int32_t ZL_CALL CompositOnOutputLayer(Layer *top, Layer *bottom, Layer *output);
+ZL_API int32_t ZL_CALL CompositOnTopLayerCorrect(Layer *top, Layer *bottom);
+ZL_API int32_t ZL_CALL CompositOnBottomLayerCorrect(Layer *top, Layer *bottom);
+ZL_API int32_t ZL_CALL CompositOnOutputLayerCorrect(Layer *top, Layer *bottom, Layer *output);
+
+/* Fill and copy: the destination is the first layer, the source the second. */
+ZL_API int32_t ZL_CALL ClearLayer(Layer *layer);
+ZL_API int32_t ZL_CALL SetLayer(Layer *layer, uint32_t colour);
+ZL_API int32_t ZL_CALL SetAlphaLayer(Layer *layer, int32_t alpha);
+ZL_API int32_t ZL_CALL CopyLayer(Layer *destination, Layer *source);
+ZL_API int32_t ZL_CALL CopyWithOpacityLayer(Layer *destination, Layer *source, int32_t opacity);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZANTREL_LAYER_H */

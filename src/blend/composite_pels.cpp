@@ -1,0 +1,39 @@
+#include "ZantrelLayer.h"
+#include "blend/blend.h"
+
+namespace {
+
+uint32_t CompositeRun(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count) {
+    if (count <= 0) return 0;
+    uint32_t last = 0;
+    // Each pair is read before out[i] is written, so out may alias an input.
+    for (int32_t i = 0; i < count; ++i) {
+        last = zl::TableComposite(top[i], bottom[i]);
+        out[i] = last;
+    }
+    return last;
+}
+
+}  // namespace
+
+extern "C" {
+
+uint32_t ZL_CALL CompositPel(uint32_t top, uint32_t bottom) { return zl::TableComposite(top, bottom); }
+
+uint32_t ZL_CALL CompositPels(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count) {
+    return CompositeRun(top, bottom, out, count);
+}
+
+uint32_t ZL_CALL CompositPelsNonMMX(const uint32_t *top, const uint32_t *bottom, uint32_t *out,
+                                    int32_t count) {
+    return CompositeRun(top, bottom, out, count);
+}
+
+uint32_t ZL_CALL CompositPelsMMXOnly(const uint32_t *top, const uint32_t *bottom, uint32_t *out,
+                                     int32_t count) {
+    if (count <= 0) return 0;
+    zl::MmxCompositeRun(top, bottom, out, count);
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,68 @@
+#include "blend/blend.h"
+#include "layer/layer.h"
+#include "ops/ops.h"
+
+namespace zl {
+
+namespace {
+
+bool TriedCopyOverride(Layer *overridesHolder, Layer *destination, Layer *source) {
+    const LayerOverrides *overrides = OverridesOf(overridesHolder);
+    return overrides != nullptr && overrides->copyLayer != nullptr && overrides->copyLayer(destination, source) != 0;
+}
+
+void CopyRegion(const LayerAccess &access) {
+    int64_t rowPixelsBytes = static_cast<int64_t>(access.width) * 4;
+    if (rowPixelsBytes == access.rowBytes && rowPixelsBytes == access.rowBytes2) {
+        CopyPixelsForward(access.pixels, access.pixels2,
+                          static_cast<size_t>(access.width) * static_cast<size_t>(access.height));
+        return;
+    }
+    ForEachRow(access, [&](uint32_t *row, uint32_t *row2) { CopyPixelsForward(row, row2, access.width); });
+}
+
+}  // namespace
+
+}  // namespace zl
+
+using namespace zl;
+
+extern "C" {
+
+int32_t ZL_CALL CopyLayer(Layer *destination, Layer *source) {
+    if (destination == nullptr || destination->root == nullptr) return 0;
+    if (TriedCopyOverride(destination, destination, source)) return 1;
+    if (source == nullptr || source->root == nullptr) return 0;
+    if (TriedCopyOverride(source, destination, source)) return 1;
+    AccessBracket bracket(destination, source);
+    if (bracket.Opened()) {
+        const LayerAccess &access = bracket.Access();
+        NotifyRefresh(access.layer2);
+        if (access.pixels2 != nullptr) {
+            CopyRegion(access);
+            NotifyUpdate(access.layer);
+        }
+    }
+    return 1;
+}
+
+int32_t ZL_CALL CopyWithOpacityLayer(Layer *destination, Layer *source, int32_t opacity) {
+    AccessBracket bracket(destination, source);
+    if (bracket.Opened()) {
+        const LayerAccess &access = bracket.Access();
+        NotifyRefresh(access.layer2);
+        if (access.pixels2 != nullptr) {
+            uint32_t o = static_cast<uint32_t>(opacity) & 0xFF;
+            ForEachRow(access, [&](uint32_t *row, uint32_t *row2) {
+                for (int32_t x = 0; x < access.width; ++x) {
+                    uint32_t s = row2[x];
+                    row[x] = (s & 0x00FFFFFFu) | (ScaleByAlpha(o, s >> 24) << 24);
+                }
+            });
+            NotifyUpdate(access.layer);
+        }
+    }
+    return 1;
+}
+
+}  // extern "C"
