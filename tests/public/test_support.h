@@ -1,0 +1,75 @@
+// Helpers shared by the tests of the exported functions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ZantrelLayer.h"
+
+namespace zltest {
+
+// A host-owned pixel buffer wrapped in a root layer. Rows may be wider than
+// the layer (stride in pixels), and the buffer may be bottom-up.
+class HostCanvas {
+public:
+    HostCanvas(int32_t width, int32_t height, uint32_t fill = 0, int32_t stridePixels = 0, bool bottomUp = false)
+        : width_(width), height_(height), stride_(stridePixels > 0 ? stridePixels : width),
+          pixels_(static_cast<size_t>(stride_) * height, fill) {
+        uint32_t *first = bottomUp ? &pixels_[static_cast<size_t>(stride_) * (height - 1)] : pixels_.data();
+        layer_ = CreateCompatibleLayer(first, width, height, (bottomUp ? -4 : 4) * stride_);
+        bottomUp_ = bottomUp;
+    }
+    ~HostCanvas() { DeleteLayer(layer_); }
+    HostCanvas(const HostCanvas &) = delete;
+    HostCanvas &operator=(const HostCanvas &) = delete;
+
+    Layer *layer() const { return layer_; }
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+    // Pixel (x, y) as the layer sees it; x may address the stride's spare columns.
+    uint32_t &at(int32_t x, int32_t y) {
+        int32_t row = bottomUp_ ? height_ - 1 - y : y;
+        return pixels_[static_cast<size_t>(row) * stride_ + x];
+    }
+    std::vector<uint32_t> &raw() { return pixels_; }
+
+private:
+    int32_t width_, height_, stride_;
+    std::vector<uint32_t> pixels_;
+    Layer *layer_ = nullptr;
+    bool bottomUp_ = false;
+};
+
+// Deterministic pixel patterns.
+inline uint32_t Mix(uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x7feb352dU;
+    x ^= x >> 15;
+    x *= 0x846ca68bU;
+    x ^= x >> 16;
+    return x;
+}
+
+// The straight-alpha over-blend written from its closed-form definitions,
+// without lookup tables: the expected result of every table blend.
+inline uint32_t ReferenceOver(uint32_t top, uint32_t bottom) {
+    uint32_t ta = top >> 24, ba = bottom >> 24;
+    if (ba == 0 || ta == 255) return top;
+    if (ta == 0) return bottom;
+    uint32_t u = (255 - ta) * ba / 255;
+    uint32_t s = ta + u;
+    uint32_t q = (255 * ta + s / 2) / s;
+    uint32_t p = 255 - q;
+    uint32_t out = s << 24;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        uint32_t t = (top >> shift) & 0xFF, b = (bottom >> shift) & 0xFF;
+        uint32_t sum = (t * q * 256 + 127) / 255 + (b * p * 256 + 127) / 255;
+        out |= (sum >> 8) << shift;
+    }
+    return out;
+}
+
+std::string Hex(uint32_t v);
+
+}  // namespace zltest
