@@ -40,9 +40,11 @@ bool ReadRows(png_structp png, png_infop info, std::FILE *file, DecodedPng *out,
     out->colorType = png_get_color_type(png, info);
     out->bitDepth = png_get_bit_depth(png, info);
     out->interlace = png_get_interlace_type(png, info);
-    if (out->colorType != PNG_COLOR_TYPE_RGB_ALPHA || out->bitDepth != 8 || out->interlace != PNG_INTERLACE_NONE)
+    if (out->colorType != PNG_COLOR_TYPE_RGB_ALPHA || out->bitDepth != 8 || out->interlace != PNG_INTERLACE_NONE ||
+        static_cast<uint64_t>(out->width) * out->height > 4096u * 4096u)
         return true;
     size_t rowBytes = static_cast<size_t>(out->width) * 4;
+    bytes->resize(rowBytes * out->height);
     png_bytep data = bytes->data();
     for (uint32_t y = 0; y < out->height; ++y) png_read_row(png, data + y * rowBytes, nullptr);
     png_read_end(png, nullptr);
@@ -110,11 +112,10 @@ bool ReadPngFile(const std::string &path, DecodedPng &out) {
     if (!file) return false;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
-    // Sized for the largest image the tests make (the demo, 640 x 400).
-    std::vector<uint8_t> bytes(static_cast<size_t>(1024) * 1024 * 4);
+    std::vector<uint8_t> bytes;
     bool ok = info != nullptr && ReadRows(png, info, file.get(), &out, &bytes);
     png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
-    if (ok && out.colorType == PNG_COLOR_TYPE_RGB_ALPHA && out.bitDepth == 8 && out.interlace == 0) {
+    if (ok && !bytes.empty()) {
         for (size_t i = 0; i < static_cast<size_t>(out.width) * out.height; ++i) {
             const uint8_t *p = bytes.data() + 4 * i;
             out.pixels.push_back(uint32_t{p[3]} << 24 | uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]);
