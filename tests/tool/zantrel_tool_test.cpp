@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <iterator>
 #include <set>
 #include <sstream>
@@ -24,7 +23,7 @@ using tooltest::RawPng;
 
 namespace {
 
-struct Run {
+struct Outcome {
     int exitCode = -1;
     std::string out;
     std::string err;
@@ -87,11 +86,11 @@ protected:
 
     // Runs zantrel with `args` in the work directory; output is captured
     // outside it so that the directory holds only what the program wrote.
-    Run Zantrel(std::initializer_list<std::string> args) const {
+    Outcome Zantrel(const std::vector<std::string> &args) const {
         std::string command = "cd " + Quote(dir_.string()) + " && " + Quote(ZANTREL_EXE);
         for (const std::string &arg : args) command += " " + Quote(arg);
         command += " >" + Quote((root_ / "stdout").string()) + " 2>" + Quote((root_ / "stderr").string());
-        Run run;
+        Outcome run;
         int status = std::system(command.c_str());
         run.exitCode = (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
         run.out = ReadText(root_ / "stdout");
@@ -142,26 +141,27 @@ std::string FirstDifference(const std::vector<uint32_t> &actual, const std::vect
 }
 
 TEST_F(ToolTest, HelpPrintsUsageAndExitsZeroWithoutRendering) {
-    for (auto args : {std::initializer_list<std::string>{"--help"}, {"-h"}}) {
-        Run run = Zantrel(args);
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{{"--help"}, {"-h"}}) {
+        Outcome run = Zantrel(args);
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_NE(run.out.find("Usage: zantrel"), std::string::npos) << run.out;
         EXPECT_NE(run.out.find("over"), std::string::npos) << run.out;
     }
-    for (auto args : {std::initializer_list<std::string>{"over", "--help"}, {"over", "a.png", "-h"}}) {
-        Run run = Zantrel(args);
+    for (const std::vector<std::string> &args :
+         std::vector<std::vector<std::string>>{{"over", "--help"}, {"over", "a.png", "-h"}}) {
+        Outcome run = Zantrel(args);
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_NE(run.out.find("Usage: zantrel over"), std::string::npos) << run.out;
         EXPECT_NE(run.out.find("--at"), std::string::npos) << run.out;
     }
-    Run demoHelp = Zantrel({"demo", "--help"});
+    Outcome demoHelp = Zantrel({"demo", "--help"});
     EXPECT_EQ(demoHelp.exitCode, 0);
     EXPECT_NE(demoHelp.out.find("Usage: zantrel demo"), std::string::npos) << demoHelp.out;
     EXPECT_TRUE(Files().empty()) << "help must not render or write anything";
 }
 
 TEST_F(ToolTest, DemoWritesTheSceneAsAnOpaqueRgbaPng) {
-    Run named = Zantrel({"demo", "-o", "scene.png"});
+    Outcome named = Zantrel({"demo", "-o", "scene.png"});
     ASSERT_EQ(named.exitCode, 0) << named.err;
     DecodedPng scene;
     ASSERT_TRUE(tooltest::ReadPngFile(Path("scene.png"), scene));
@@ -190,7 +190,7 @@ TEST_F(ToolTest, DemoWritesTheSceneAsAnOpaqueRgbaPng) {
 
     // With no arguments the same scene goes to demo.png in the current
     // directory.
-    Run bare = Zantrel({});
+    Outcome bare = Zantrel({});
     ASSERT_EQ(bare.exitCode, 0) << bare.err;
     DecodedPng fallback;
     ASSERT_TRUE(tooltest::ReadPngFile(Path("demo.png"), fallback));
@@ -228,7 +228,7 @@ TEST_F(ToolTest, OverGivesCompositPelWhereTopLandsAndBottomElsewhere) {
         const std::vector<uint32_t> top = Pixels(c.tw * c.th, 11 + c.tw);
         ASSERT_TRUE(tooltest::WriteArgbPng(Path("top.png"), c.tw, c.th, top));
         fs::remove(Path("out.png"));
-        Run run = c.at ? Zantrel({"over", "top.png", "bottom.png", "-o", "out.png", "--at", c.at})
+        Outcome run = c.at ? Zantrel({"over", "top.png", "bottom.png", "-o", "out.png", "--at", c.at})
                        : Zantrel({"over", "top.png", "bottom.png", "-o", "out.png"});
         ASSERT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(run.err, "");
@@ -242,7 +242,7 @@ TEST_F(ToolTest, OverGivesCompositPelWhereTopLandsAndBottomElsewhere) {
     // Writing over an input replaces it whole and leaves no temporary file.
     const std::vector<uint32_t> top = Pixels(5 * 4, 3);
     ASSERT_TRUE(tooltest::WriteArgbPng(Path("top.png"), 5, 4, top));
-    Run inPlace = Zantrel({"over", "-o", "bottom.png", "top.png", "bottom.png", "--at=1,1"});
+    Outcome inPlace = Zantrel({"over", "-o", "bottom.png", "top.png", "bottom.png", "--at=1,1"});
     ASSERT_EQ(inPlace.exitCode, 0) << inPlace.err;
     DecodedPng replaced;
     ASSERT_TRUE(tooltest::ReadPngFile(Path("bottom.png"), replaced));
@@ -401,7 +401,7 @@ TEST_F(ToolTest, ReadsEveryColourTypeAndBitDepth) {
     for (const FormatCase &c : FormatCases()) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(tooltest::WriteRawPng(Path("input.png"), c.png));
-        Run run = Zantrel({"over", "dot.png", "input.png", "-o", "out.png", "--at", "-50,-50"});
+        Outcome run = Zantrel({"over", "dot.png", "input.png", "-o", "out.png", "--at", "-50,-50"});
         ASSERT_EQ(run.exitCode, 0) << run.err;
         DecodedPng out;
         ASSERT_TRUE(tooltest::ReadPngFile(Path("out.png"), out));
@@ -415,7 +415,7 @@ TEST_F(ToolTest, ReadsEveryColourTypeAndBitDepth) {
         std::vector<uint32_t> opaque;
         for (uint32_t p : under) opaque.push_back(p | 0xFF000000u);
         ASSERT_TRUE(tooltest::WriteArgbPng(Path("under.png"), c.png.width, c.png.height, opaque));
-        Run asTop = Zantrel({"over", "input.png", "under.png", "-o", "out.png"});
+        Outcome asTop = Zantrel({"over", "input.png", "under.png", "-o", "out.png"});
         ASSERT_EQ(asTop.exitCode, 0) << asTop.err;
         ASSERT_TRUE(tooltest::ReadPngFile(Path("out.png"), out));
         EXPECT_EQ(FirstDifference(out.pixels,
@@ -460,7 +460,7 @@ TEST_F(ToolTest, BadInputNamesTheFileAndLeavesNoOutput) {
     for (const auto &b : bad) {
         for (bool asTop : {true, false}) {
             SCOPED_TRACE(std::string(b.file) + (asTop ? " as TOP" : " as BOTTOM"));
-            Run run = asTop ? Zantrel({"over", b.file, "good.png", "-o", "out.png"})
+            Outcome run = asTop ? Zantrel({"over", b.file, "good.png", "-o", "out.png"})
                             : Zantrel({"over", "good.png", b.file, "-o", "out.png", "--at", "1,1"});
             EXPECT_NE(run.exitCode, 0);
             EXPECT_TRUE(OnlyOneLine(run.err)) << run.err;
@@ -473,7 +473,7 @@ TEST_F(ToolTest, BadInputNamesTheFileAndLeavesNoOutput) {
 
     // An existing output is left as it was when the inputs are bad.
     WriteBytes(Path("kept.png"), {'o', 'l', 'd'});
-    Run run = Zantrel({"over", "good.png", "truncated.png", "-o", "kept.png"});
+    Outcome run = Zantrel({"over", "good.png", "truncated.png", "-o", "kept.png"});
     EXPECT_NE(run.exitCode, 0);
     EXPECT_EQ(ReadText(Path("kept.png")), "old");
 
@@ -493,7 +493,7 @@ TEST_F(ToolTest, BadInputNamesTheFileAndLeavesNoOutput) {
 TEST_F(ToolTest, BadCommandLinesGetOneLineAndNoOutput) {
     ASSERT_TRUE(tooltest::WriteArgbPng(Path("a.png"), 2, 2, Pixels(4, 1)));
     const std::set<std::string> inputs = Files();
-    const std::vector<std::initializer_list<std::string>> bad = {
+    const std::vector<std::vector<std::string>> bad = {
         {"paint"},
         {"--frobnicate"},
         {"demo", "--fast"},
@@ -518,12 +518,12 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineAndNoOutput) {
         std::string shown;
         for (const std::string &a : args) shown += " " + a;
         SCOPED_TRACE("zantrel" + shown);
-        Run run = Zantrel(args);
+        Outcome run = Zantrel(args);
         EXPECT_NE(run.exitCode, 0);
         EXPECT_TRUE(OnlyOneLine(run.err)) << run.err;
         EXPECT_EQ(Files(), inputs);
     }
-    Run run = Zantrel({"over", "a.png", "a.png", "-o", "out.png", "--at", "1;2"});
+    Outcome run = Zantrel({"over", "a.png", "a.png", "-o", "out.png", "--at", "1;2"});
     EXPECT_NE(run.err.find("1;2"), std::string::npos) << "the message should quote the bad value: " << run.err;
     run = Zantrel({"paint"});
     EXPECT_NE(run.err.find("paint"), std::string::npos) << run.err;
