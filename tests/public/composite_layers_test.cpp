@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using zltest::Hex;
+using zltest::HostCanvas;
+using zltest::Mix;
+
+// Pixels with every kind of alpha: transparent, opaque and in between.
+void Pattern(HostCanvas &canvas, uint32_t seed) {
+    for (size_t i = 0; i < canvas.raw().size(); ++i) {
+        uint32_t v = Mix(static_cast<uint32_t>(i) * 31 + seed);
+        switch (v % 5) {
+            case 0: v &= 0x00FFFFFF; break;
+            case 1: v |= 0xFF000000; break;
+            default: break;
+        }
+        canvas.raw()[i] = v;
+    }
+}
+
+using TwoLayerOp = int32_t(ZL_CALL *)(Layer *, Layer *);
+
+TEST(CompositLayers, OnTopAndOnBottomOfEqualLayers) {
+    struct Variant {
+        TwoLayerOp op;
+        bool writesTop;
+    } variants[] = {{CompositOnTopLayer, true},
+                    {CompositOnTopLayerCorrect, true},
+                    {CompositOnBottomLayer, false},
+                    {CompositOnBottomLayerCorrect, false}};
+    for (const Variant &v : variants) {
+        HostCanvas top(13, 7), bottom(13, 7);
+        Pattern(top, 1);
+        Pattern(bottom, 2);
+        std::vector<uint32_t> topBefore = top.raw(), bottomBefore = bottom.raw();
+        EXPECT_EQ(v.op(top.layer(), bottom.layer()), 1);
+        const std::vector<uint32_t> &written = v.writesTop ? top.raw() : bottom.raw();
+        const std::vector<uint32_t> &untouched = v.writesTop ? bottom.raw() : top.raw();
+        EXPECT_EQ(untouched, v.writesTop ? bottomBefore : topBefore);
+        for (size_t i = 0; i < written.size(); ++i)
+            ASSERT_EQ(Hex(written[i]), Hex(CompositPel(topBefore[i], bottomBefore[i]))) << i;
+    }
+}
+
+TEST(CompositLayers, PartialOverlapChangesOnlyTheOverlap) {
+    // Bottom is a window of a larger canvas, partly outside it, with a
+    // stride wider than the canvas and a bottom-up buffer.
+    for (bool bottomUp : {false, true}) {
+        HostCanvas top(6, 6), canvas(10, 8, 0, 12, bottomUp);
+        Pattern(top, 3);
+        Pattern(canvas, 4);
+        std::vector<uint32_t> before = canvas.raw();
+        Layer *window = CreateClippedLayer(canvas.layer());
+        ClipLayerXYWH(window, 7, -2, 6, 6);  // visible: x 7..9, y 0..3
+        EXPECT_EQ(CompositOnBottomLayer(top.layer(), window), 1);
+        HostCanvas reference(10, 8, 0, 12, bottomUp);
+        reference.raw() = before;
+        for (int y = 0; y < 8; ++y) {
+            for (int x = 0; x < 12; ++x) {
+                uint32_t expected = reference.at(x, y);
+                if (x >= 7 && x < 10 && y < 4) expected = CompositPel(top.at(x - 7, y + 2), expected);
+                ASSERT_EQ(Hex(canvas.at(x, y)), Hex(expected)) << x << "," << y;
+            }
+        }
+        DeleteLayer(window);
+    }
+}
+
+TEST(CompositLayers, TransparentPixelsTakeTheEarlyExits) {
+    HostCanvas top(2, 1), bottom(2, 1);
+    top.at(0, 0) = 0x00123456;
+    bottom.at(0, 0) = 0x80ABCDEF;
+    top.at(1, 0) = 0x7F336699;
+    bottom.at(1, 0) = 0x00FFFFFF;
+    CompositOnTopLayer(top.layer(), bottom.layer());
+    EXPECT_EQ(Hex(top.at(0, 0)), "0x80ABCDEF");
+    EXPECT_EQ(Hex(top.at(1, 0)), "0x7F336699");
+}
+
+TEST(CompositLayers, NullOrMissingLayersChangeNothing) {
+    HostCanvas top(2, 2, 0x80FF0000), bottom(2, 2, 0xFF0000FF);
+    EXPECT_EQ(CompositOnTopLayer(nullptr, bottom.layer()), 1);
+    EXPECT_EQ(CompositOnBottomLayer(nullptr, bottom.layer()), 1);
+    EXPECT_EQ(CompositOnTopLayer(top.layer(), nullptr), 1);
+    EXPECT_EQ(CompositOnBottomLayer(top.layer(), nullptr), 1);
+    EXPECT_EQ(CompositOnOutputLayer(top.layer(), bottom.layer(), nullptr), 1);
+    EXPECT_EQ(top.at(1, 1), 0x80FF0000u);
+    EXPECT_EQ(bottom.at(1, 1), 0xFF0000FFu);
+}
+
+TEST(CompositLayers, OutputOfThreeEqualLayers) {
+    for (auto op : {CompositOnOutputLayer, CompositOnOutputLayerCorrect}) {
+        HostCanvas top(9, 4), bottom(9, 4), output(9, 4, 0x55555555);
+        Pattern(top, 5);
+        Pattern(bottom, 6);
+        std::vector<uint32_t> topBefore = top.raw(), bottomBefore = bottom.raw();
+        EXPECT_EQ(op(top.layer(), bottom.layer(), output.layer()), 1);
+        EXPECT_EQ(top.raw(), topBefore);
+        EXPECT_EQ(bottom.raw(), bottomBefore);
+        for (size_t i = 0; i < output.raw().size(); ++i)
+            ASSERT_EQ(Hex(output.raw()[i]), Hex(CompositPel(topBefore[i], bottomBefore[i]))) << i;
+    }
+}
+
+TEST(CompositLayers, OutputCompositesOnlyWhereAllThreeOverlap) {
+    // The top is a window hanging over its own canvas's top-left corner, so
+    // its visible part starts at (3, 2); the bottom covers only four rows.
+    HostCanvas topCanvas(20, 20), bottom(10, 4), output(10, 10, 0x55555555);
+    Pattern(topCanvas, 7);
+    Pattern(bottom, 8);
+    Layer *top = CreateClippedLayer(topCanvas.layer());
+    ClipLayerXYWH(top, -3, -2, 8, 8);
+    EXPECT_EQ(CompositOnOutputLayer(top, bottom.layer(), output.layer()), 1);
+    for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 10; ++x) {
+            uint32_t expected = 0x55555555;
+            if (x >= 3 && x < 5 + 3 && y >= 2 && y < 4)
+                expected = CompositPel(topCanvas.at(x - 3, y - 2), bottom.at(x, y));
+            ASSERT_EQ(Hex(output.at(x, y)), Hex(expected)) << x << "," << y;
+        }
+    }
+    // Disjoint inputs: nothing in common, nothing written.
+    Layer *far = CreateClippedLayer(topCanvas.layer());
+    ClipLayerXYWH(far, 0, 0, 20, 20);
+    HostCanvas lowBottom(10, 1);
+    output.raw().assign(100, 0x55555555);
+    Layer *shifted = CreateClippedLayer(output.layer());
+    ClipLayerXYWH(shifted, 0, 5, 10, 5);
+    EXPECT_EQ(CompositOnOutputLayer(top, lowBottom.layer(), shifted), 1);
+    for (uint32_t px : output.raw()) ASSERT_EQ(px, 0x55555555u);
+    DeleteLayer(shifted);
+    DeleteLayer(far);
+    DeleteLayer(top);
+}
+
+TEST(CompositLayers, OutputWithOneInputMissingCopiesTheOther) {
+    HostCanvas top(3, 3, 0x80FF0000), bottom(3, 3, 0x400000FF), output(3, 3, 0x11111111);
+    CompositOnOutputLayer(nullptr, bottom.layer(), output.layer());
+    EXPECT_EQ(output.at(2, 2), 0x400000FFu);
+    CompositOnOutputLayer(top.layer(), nullptr, output.layer());
+    EXPECT_EQ(output.at(2, 2), 0x80FF0000u);
+    output.raw().assign(9, 0x11111111);
+    CompositOnOutputLayer(nullptr, nullptr, output.layer());
+    EXPECT_EQ(output.at(2, 2), 0x11111111u);
+}
+
+// Which receivers each operation reaches, inside each kind of chain.
+std::vector<std::string> heard;
+struct Named {
+    LayerNotifier notifier;
+    const char *name;
+};
+int32_t ZL_CALL Hear(Layer *, LayerNotifier *notifier) {
+    heard.push_back(reinterpret_cast<Named *>(notifier)->name);
+    return 1;
+}
+std::function<void()> chainBody;
+int32_t ZL_CALL RunChain(Layer *, LayerNotifier *) {
+    chainBody();
+    return 1;
+}
+
+class CompositNotifyTest : public ::testing::Test {
+protected:
+    HostCanvas top{4, 4, 0x80FF0000}, bottom{4, 4, 0xFF0000FF}, output{4, 4}, trigger{1, 1};
+    Named topRefresh{{Hear}, "top.refresh"}, topUpdate{{Hear}, "top.update"};
+    Named bottomRefresh{{Hear}, "bottom.refresh"}, bottomUpdate{{Hear}, "bottom.update"};
+    Named outputRefresh{{Hear}, "output.refresh"}, outputUpdate{{Hear}, "output.update"};
+    LayerNotifier driver{RunChain};
+    void SetUp() override {
+        heard.clear();
+        top.layer()->refreshNotifier = &topRefresh.notifier;
+        top.layer()->updateNotifier = &topUpdate.notifier;
+        bottom.layer()->refreshNotifier = &bottomRefresh.notifier;
+        bottom.layer()->updateNotifier = &bottomUpdate.notifier;
+        output.layer()->refreshNotifier = &outputRefresh.notifier;
+        output.layer()->updateNotifier = &outputUpdate.notifier;
+        trigger.layer()->refreshNotifier = &driver;
+        trigger.layer()->updateNotifier = &driver;
+    }
+    std::vector<std::string> InBothChains(std::function<void()> body) {
+        chainBody = body;
+        RefreshLayerEx(trigger.layer());
+        UpdateLayerEx(trigger.layer());
+        return heard;
+    }
+};
+
+TEST_F(CompositNotifyTest, OnTopRefreshesTheBottomAndUpdatesTheTop) {
+    EXPECT_EQ(InBothChains([&] { CompositOnTopLayer(top.layer(), bottom.layer()); }),
+              (std::vector<std::string>{"bottom.refresh", "top.update"}));
+}
+
+TEST_F(CompositNotifyTest, OnBottomRefreshesAndUpdatesTheBottom) {
+    EXPECT_EQ(InBothChains([&] { CompositOnBottomLayerCorrect(top.layer(), bottom.layer()); }),
+              (std::vector<std::string>{"bottom.refresh", "bottom.update"}));
+}
+
+TEST_F(CompositNotifyTest, NoOverlapRefreshesButDoesNotUpdate) {
+    HostCanvas small(8, 8);
+    Layer *outside = CreateClippedLayer(small.layer());
+    ClipLayerXYWH(outside, 50, 50, 4, 4);  // invisible as a second layer
+    small.layer()->refreshNotifier = &bottomRefresh.notifier;
+    EXPECT_EQ(InBothChains([&] { CompositOnTopLayer(top.layer(), outside); }),
+              (std::vector<std::string>{"bottom.refresh"}));
+    EXPECT_EQ(top.at(0, 0), 0x80FF0000u);
+    DeleteLayer(outside);
+}
+
+TEST_F(CompositNotifyTest, OutputRefreshesBothInputsAndUpdatesTheOutput) {
+    EXPECT_EQ(InBothChains([&] { CompositOnOutputLayer(top.layer(), bottom.layer(), output.layer()); }),
+              (std::vector<std::string>{"top.refresh", "bottom.refresh", "output.update"}));
+}
+
+TEST_F(CompositNotifyTest, OutputCopyingOneInputUpdatesTwice) {
+    EXPECT_EQ(InBothChains([&] { CompositOnOutputLayer(nullptr, bottom.layer(), output.layer()); }),
+              (std::vector<std::string>{"bottom.refresh", "bottom.refresh", "output.update", "output.update"}));
+    EXPECT_EQ(output.at(0, 0), 0xFF0000FFu);
+}
+
+}  // namespace
