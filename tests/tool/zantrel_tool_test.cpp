@@ -84,10 +84,11 @@ protected:
 
     std::string Path(const std::string &name) const { return (dir_ / name).string(); }
 
-    // Runs zantrel with `args` in the work directory; output is captured
-    // outside it so that the directory holds only what the program wrote.
-    Outcome Zantrel(const std::vector<std::string> &args) const {
-        std::string command = "cd " + Quote(dir_.string()) + " && " + Quote(ZANTREL_EXE);
+    // Runs zantrel with `args` in the work directory, after the shell
+    // commands in `setup`; output is captured outside the directory so that
+    // it holds only what the program wrote.
+    Outcome Zantrel(const std::vector<std::string> &args, const std::string &setup = "") const {
+        std::string command = "cd " + Quote(dir_.string()) + " && " + setup + " exec " + Quote(ZANTREL_EXE);
         for (const std::string &arg : args) command += " " + Quote(arg);
         command += " >" + Quote((root_ / "stdout").string()) + " 2>" + Quote((root_ / "stderr").string());
         Outcome run;
@@ -488,6 +489,34 @@ TEST_F(ToolTest, BadInputNamesTheFileAndLeavesNoOutput) {
     EXPECT_NE(run.exitCode, 0);
     EXPECT_NE(run.err.find("no-such-dir/demo.png"), std::string::npos) << run.err;
     EXPECT_EQ(Files(), inputs);
+}
+
+TEST_F(ToolTest, FailedWriteLeavesTheTargetAsItWasAndNoTemporaryFile) {
+    ASSERT_TRUE(tooltest::WriteArgbPng(Path("top.png"), 2, 2, Pixels(4, 1)));
+    ASSERT_TRUE(tooltest::WriteArgbPng(Path("bottom.png"), 64, 64, Pixels(64 * 64, 2)));
+    const std::vector<uint8_t> bottom = ReadBytes(Path("bottom.png"));
+    ASSERT_GT(bottom.size(), 12000u);
+
+    // The file size limit stops the write partway (at 4 or 8 KiB, depending
+    // on the shell's unit); the signal it raises is ignored so that the
+    // write fails instead.
+    const std::string limited = "trap '' XFSZ && ulimit -f 8 &&";
+    Outcome run = Zantrel({"over", "top.png", "bottom.png", "-o", "bottom.png"}, limited);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(OnlyOneLine(run.err)) << run.err;
+    EXPECT_NE(run.err.find("bottom.png"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadBytes(Path("bottom.png")), bottom);
+    EXPECT_EQ(Files(), (std::set<std::string>{"bottom.png", "top.png"}));
+
+    // A target that is a directory cannot be replaced: the finished
+    // temporary file must go too.
+    fs::create_directory(Path("shelf.png"));
+    run = Zantrel({"over", "top.png", "bottom.png", "-o", "shelf.png"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(OnlyOneLine(run.err)) << run.err;
+    EXPECT_NE(run.err.find("shelf.png"), std::string::npos) << run.err;
+    EXPECT_TRUE(fs::is_directory(Path("shelf.png")));
+    EXPECT_EQ(Files(), (std::set<std::string>{"bottom.png", "shelf.png", "top.png"}));
 }
 
 TEST_F(ToolTest, BadCommandLinesGetOneLineAndNoOutput) {
