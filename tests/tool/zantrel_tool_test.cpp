@@ -441,6 +441,8 @@ TEST_F(ToolTest, BadInputNamesTheFileAndLeavesNoOutput) {
     WriteBytes(Path("empty.png"), {});
     WriteBytes(Path("truncated.png"), std::vector<uint8_t>(big.begin(), big.begin() + big.size() / 2));
     WriteBytes(Path("cut-header.png"), std::vector<uint8_t>(big.begin(), big.begin() + 20));
+    // All image data present, only the closing IEND chunk (12 bytes) lost.
+    WriteBytes(Path("no-end.png"), std::vector<uint8_t>(big.begin(), big.end() - 12));
     std::vector<uint8_t> corrupt = big;
     corrupt[big.size() / 2] ^= 0x5A;  // inside the image data: its CRC no longer matches
     WriteBytes(Path("corrupt.png"), corrupt);
@@ -454,7 +456,8 @@ TEST_F(ToolTest, BadInputNamesTheFileAndLeavesNoOutput) {
         const char *reason;
     } bad[] = {
         {"absent.png", "missing"},   {"notes.png", "not a PNG"},    {"empty.png", "not a PNG"},
-        {"truncated.png", "damaged"}, {"cut-header.png", "damaged"}, {"corrupt.png", "damaged"},
+        {"truncated.png", "damaged"}, {"cut-header.png", "damaged"}, {"no-end.png", "damaged"},
+        {"corrupt.png", "damaged"},
         {"huge.png", "too large"},   {"wrapping.png", "too large"}, {"wide.png", "too large"},
     };
     const std::set<std::string> inputs = Files();
