@@ -12,9 +12,11 @@
 # The registration needs root (or sudo) once per boot.
 #
 # The prefix is created on first use (default arch, win64: wine's helper
-# processes run natively, only 32-bit programs go through qemu). A wineserver
-# is kept alive for WINE_RUN_PERSIST seconds (default 60) after the last
-# program exits, which takes a run from ~1.2 s to ~0.25 s.
+# processes run natively, only 32-bit programs go through qemu). Setting
+# WINE_RUN_PERSIST=N keeps the wineserver (and wine's helper processes) alive
+# for N seconds after the last program exits, which takes a run from ~1.2 s to
+# ~0.25 s; the default is 0, because those helpers inherit the program's
+# output and a caller reading it through a pipe (ctest) would wait for them.
 set -euo pipefail
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEPREFIX="${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/zantrel-wine}"
@@ -97,6 +99,6 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 ) 9>"$WINEPREFIX.lock"
 
 # Keep a wineserver around between runs (fails harmlessly if one is running).
-wineserver -p"${WINE_RUN_PERSIST:-60}" </dev/null >/dev/null 2>&1 || true
+wineserver -p"${WINE_RUN_PERSIST:-0}" </dev/null >/dev/null 2>&1 || true
 
 exec wine "$@"
