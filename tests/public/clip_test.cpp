@@ -6,14 +6,8 @@
 
 namespace {
 
+using zltest::ExpectRect;
 using zltest::HostCanvas;
-
-void ExpectRect(const LayerRect &r, int32_t left, int32_t top, int32_t right, int32_t bottom) {
-    EXPECT_EQ(r.left, left);
-    EXPECT_EQ(r.top, top);
-    EXPECT_EQ(r.right, right);
-    EXPECT_EQ(r.bottom, bottom);
-}
 
 // Opens and closes a one-layer access, leaving the visible fields computed.
 void Touch(Layer *layer) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "ZantrelLayer.h"
 
 namespace zltest {
@@ -71,5 +73,12 @@ inline uint32_t ReferenceOver(uint32_t top, uint32_t bottom) {
 }
 
 std::string Hex(uint32_t v);
+
+inline void ExpectRect(const LayerRect &r, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    EXPECT_EQ(r.left, left);
+    EXPECT_EQ(r.top, top);
+    EXPECT_EQ(r.right, right);
+    EXPECT_EQ(r.bottom, bottom);
+}
 
 }  // namespace zltest
