@@ -17,8 +17,8 @@ bool CompositeCommonPart(const LayerAccess &top, const LayerAccess &bottom) {
     LayerRect common = IntersectRects(top.region, bottom.region);
     if (!IsProperRect(common)) return false;
     LayerAccess rows = top;
-    rows.width = common.right - common.left;
-    rows.height = common.bottom - common.top;
+    rows.width = WrapSub(common.right, common.left);
+    rows.height = WrapSub(common.bottom, common.top);
     rows.pixels = RegionPixel(top.pixels, top.rowBytes, top.region, common);
     rows.pixels2 = RegionPixel(top.pixels2, top.rowBytes2, top.region, common);
     const uint32_t *bottomRow = RegionPixel(bottom.pixels2, bottom.rowBytes2, bottom.region, common);

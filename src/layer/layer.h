@@ -18,7 +18,9 @@ inline bool IsViewLayer(const Layer *layer) { return layer != nullptr && LayerKi
 
 // Kinds 2 and 3 share bit 1: reference counting treats such a layer as a child
 // that holds references on its root.
-inline bool CountsOnRoot(const Layer *layer) { return (layer->flags & 2u) != 0 && layer->root != nullptr; }
+inline bool CountsOnRoot(const Layer *layer) {
+    return (layer->flags & 2u) != 0 && layer->root != nullptr && layer->root != layer;
+}
 
 // Signed 32-bit arithmetic that wraps around, as rectangle coordinates do.
 inline int32_t WrapAdd(int32_t a, int32_t b) {

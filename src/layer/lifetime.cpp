@@ -117,7 +117,7 @@ Layer *ZL_CALL CreateClippedLayer(Layer *parent) { return NewClippedLayer(parent
 
 int32_t ZL_CALL AddRefCountLayer(Layer *layer) {
     if (layer == nullptr) return 0;
-    if (CountsOnRoot(layer) && layer->root != layer) layer->root->refCount = WrapAdd(layer->root->refCount, 1);
+    if (CountsOnRoot(layer)) layer->root->refCount = WrapAdd(layer->root->refCount, 1);
     layer->refCount = WrapAdd(layer->refCount, 1);
     return 1;
 }
@@ -127,7 +127,7 @@ int32_t ZL_CALL DeleteLayer(Layer *layer) {
     LayerLockGuard lock;
     // A child holds one reference on its root for each of its own; the root is
     // found through the child's own link, which outlives a freed parent.
-    Layer *heldRoot = (CountsOnRoot(layer) && layer->root != layer) ? layer->root : nullptr;
+    Layer *heldRoot = CountsOnRoot(layer) ? layer->root : nullptr;
     bool freed = false;
     layer->refCount = WrapSub(layer->refCount, 1);
     if (layer->refCount == 0) {
