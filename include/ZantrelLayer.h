@@ -224,6 +224,120 @@ ZL_API int32_t ZL_CALL SetAlphaLayer(Layer *layer, int32_t alpha);
 ZL_API int32_t ZL_CALL CopyLayer(Layer *destination, Layer *source);
 ZL_API int32_t ZL_CALL CopyWithOpacityLayer(Layer *destination, Layer *source, int32_t opacity);
 
+/* ---- Row compositing, multi-layer compositing, flips and alpha clipping ---- */
+
+/** One layer of a CompositMany stack.
+ *  layer:   the layer to stack; a null layer skips the entry.
+ *  opacity: 0 skips the entry, 255 uses the layer's own alpha, any other
+ *           value scales the layer's alpha to floor(opacity * alpha / 255). */
+typedef struct CompositEntry {
+    Layer *layer;
+    uint8_t opacity;
+} CompositEntry;
+
+#if (defined(__i386__) || defined(_M_IX86)) && !defined(_WIN64)
+#if defined(__cplusplus)
+static_assert(sizeof(CompositEntry) == 8, "CompositEntry is 2 words");
+static_assert(offsetof(CompositEntry, opacity) == 4, "CompositEntry.opacity is at word 1");
+#else
+_Static_assert(sizeof(CompositEntry) == 8, "CompositEntry is 2 words");
+_Static_assert(offsetof(CompositEntry, opacity) == 4, "CompositEntry.opacity is at word 1");
+#endif
+#endif
+
+/** Composites a row onto another in place: top[i] = CompositPel(top[i], bottom[i])
+ *  for i from 0 to count - 1; the bottom row is only read.
+ *  @return the last pixel written, top[count - 1]; 0 when count is 0 or
+ *          negative, which writes nothing. Pointers are not checked.
+ *  Calls no host procedure and sends no notification. */
+ZL_API uint32_t ZL_CALL CompositOnTop(uint32_t *top, const uint32_t *bottom, int32_t count);
+
+/** As CompositOnTop, but writes the bottom row: bottom[i] = CompositPel(top[i], bottom[i]).
+ *  The top row is only read. @return bottom[count - 1]; 0 and nothing written
+ *  when count is 0 or negative. */
+ZL_API uint32_t ZL_CALL CompositOnBottom(const uint32_t *top, uint32_t *bottom, int32_t count);
+
+/** As CompositOnTop with the top pixel faded first: its colour is kept and its
+ *  alpha becomes floor(o * alpha / 255), o the low 8 bits of opacity.
+ *  @return top[count - 1]; 0 and nothing written when count is 0 or negative. */
+ZL_API uint32_t ZL_CALL CompositOnTopEx(uint32_t *top, const uint32_t *bottom, int32_t count,
+                                        uint32_t opacity);
+
+/** Composites a row over one colour in place: row[i] = CompositPel(row[i], colour).
+ *  @return row[count - 1]; 0 and nothing written when count is 0 or negative. */
+ZL_API uint32_t ZL_CALL CompositAgainstColour(uint32_t *row, uint32_t colour, int32_t count);
+
+/** Slides two layers beneath the output's present content: where only the
+ *  first covers, output = CompositPel(output, first); where only the second,
+ *  CompositPel(output, second); where both, CompositPel(CompositPel(output,
+ *  first), second). Each layer is aligned at the output's top-left corner and
+ *  used over its overlap with the output; output pixels neither covers are
+ *  not touched. A layer that does not overlap the output is left out.
+ *  @return 1 always (also for a null output or a failed access).
+ *  Notifications: refresh of the first, then the second layer; update of the
+ *  output. Host procedures: the roots' access hooks. */
+ZL_API int32_t ZL_CALL TwoLayerComposit(Layer *output, Layer *first, Layer *second);
+
+/** Overwrites the output's region with CompositPel(CompositPel(top, faded
+ *  middle), bottom), the middle layer's alpha scaled by the low 8 bits of
+ *  opacity. The output's previous content is not read.
+ *  @return 1, also when an access fails or the three overlaps with the output
+ *          differ in width or height (nothing written then); 0 when a layer
+ *          does not overlap the output (nothing written).
+ *  Sends no notifications. Host procedures: the roots' access hooks. */
+ZL_API int32_t ZL_CALL ThreeLayerComposit(Layer *output, Layer *bottom, Layer *middle, Layer *top,
+                                          int32_t opacity);
+
+/** Composites the second layer, faded by the low 8 bits of opacity, beneath
+ *  the first: first = CompositPel(first, faded second) over their overlap.
+ *  @return 1 always; nothing changes for a null layer, a failed access or no
+ *          overlap. Notifications: refresh of the second, then the first
+ *          layer; update of the first when it was written. */
+ZL_API int32_t ZL_CALL CompositOnTopLayerEx(Layer *first, Layer *second, int32_t opacity);
+
+/** Composites the first layer, faded by the low 8 bits of opacity, over the
+ *  second: second = CompositPel(faded first, second) over their overlap,
+ *  every pixel stored. @return 1 always. Notifications: refresh of the
+ *  second, then the first layer; update of the second when it was written. */
+ZL_API int32_t ZL_CALL CompositOnBottomLayerEx(Layer *first, Layer *second, int32_t opacity);
+
+/** Builds the output from a stack of layers, list[0] at the bottom. Entries
+ *  with a null layer or opacity 0 are skipped. The first usable layer is
+ *  copied into the output (CopyLayer, or CopyWithOpacityLayer below opacity
+ *  255); each later one is composited over the output with its alpha scaled
+ *  by its opacity. Every layer is aligned at the output's top-left corner and
+ *  contributes only where it has pixels; a layer whose access fails is left out.
+ *  With no usable entry, or a negative count, the output is cleared (ClearLayer).
+ *  @return 0 for a null output, a null list or a count of 0 (nothing changes),
+ *          and when working memory cannot be allocated (the base layer is
+ *          then already placed); 1 otherwise.
+ *  Notifications and host overrides: only those of ClearLayer, CopyLayer and
+ *  CopyWithOpacityLayer; the stacking itself sends none. */
+ZL_API int32_t ZL_CALL CompositMany(Layer *output, const CompositEntry *list, int32_t count);
+
+/** Mirrors each row of the layer's visible part left to right in place.
+ *  @return 1 always. Notifications: refresh of the layer; update when a pixel
+ *  moved (not for a region one pixel wide). */
+ZL_API int32_t ZL_CALL FlipHorzLayer(Layer *layer);
+
+/** Mirrors the order of the rows of the layer's visible part in place.
+ *  @return 1 always. Notifications: refresh of the layer; update when a row
+ *  moved (not for a region one row high). */
+ZL_API int32_t ZL_CALL FlipVertLayer(Layer *layer);
+
+/** Sets a clipped layer's window to the bounding box of its visible pixels
+ *  whose alpha is not 0. Roots, all-transparent layers and failed accesses
+ *  are left unchanged. @return 1 always. Sends no notifications. */
+ZL_API int32_t ZL_CALL ClipToAlphaLayer(Layer *layer);
+
+/** Makes a new clipped child of layer, applies ClipToAlphaLayer to it and
+ *  writes its window, in layer's coordinates, to those of x, y, w, h that are
+ *  not null. A layer without visible non-transparent pixels yields the
+ *  child's whole window (0, 0, width, height).
+ *  @return the child, owned by the caller (release it with DeleteLayer);
+ *          null, with nothing written, for a null layer or when memory runs out. */
+ZL_API Layer *ZL_CALL ClipToAlphaLayerEx(Layer *layer, int32_t *x, int32_t *y, int32_t *w, int32_t *h);
+
 #ifdef __cplusplus
 }
 #endif

@@ -53,3 +53,23 @@ uint32_t MmxCompositeScalar(uint32_t top, uint32_t bottom);
 void MmxCompositeRun(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count);
 
 }  // namespace zl
+
+namespace zl {
+
+// A pixel with its colour kept and its alpha scaled by an 8-bit opacity:
+// floor(opacity * alpha / 255).
+inline uint32_t FadeAlpha(uint32_t pixel, uint32_t opacity) {
+    return (pixel & 0x00FFFFFFu) | (ScaleByAlpha(opacity, pixel >> 24) << 24);
+}
+
+// Row blends with one side faded by an 8-bit opacity first. Each reads the
+// pair at x before it writes out[x], so out may be the top or the bottom row
+// itself (not a shifted copy of either).
+// out[x] = TableComposite(FadeAlpha(top[x], opacity), bottom[x]).
+void CompositeFadedTopRowInto(uint32_t *out, const uint32_t *top, const uint32_t *bottom, int32_t width,
+                              uint32_t opacity);
+// out[x] = TableComposite(top[x], FadeAlpha(bottom[x], opacity)).
+void CompositeFadedBottomRowInto(uint32_t *out, const uint32_t *top, const uint32_t *bottom, int32_t width,
+                                 uint32_t opacity);
+
+}  // namespace zl

@@ -1,0 +1,15 @@
+#include "blend/blend.h"
+
+namespace zl {
+
+void CompositeFadedTopRowInto(uint32_t *out, const uint32_t *top, const uint32_t *bottom, int32_t width,
+                              uint32_t opacity) {
+    for (int32_t x = 0; x < width; ++x) out[x] = TableComposite(FadeAlpha(top[x], opacity), bottom[x]);
+}
+
+void CompositeFadedBottomRowInto(uint32_t *out, const uint32_t *top, const uint32_t *bottom, int32_t width,
+                                 uint32_t opacity) {
+    for (int32_t x = 0; x < width; ++x) out[x] = TableComposite(top[x], FadeAlpha(bottom[x], opacity));
+}
+
+}  // namespace zl

@@ -1,0 +1,101 @@
+// A stack of layers with per-layer opacity composited into one output.
+#include <cstdlib>
+
+#include "composite/composite.h"
+#include "layer/layer.h"
+
+namespace zl {
+
+namespace {
+
+bool IsUsable(const CompositEntry &entry) { return entry.layer != nullptr && entry.opacity != 0; }
+
+// One layer of the stacking phase: its open access and current row.
+struct StackedLayer {
+    LayerAccess access;
+    bool opened;
+    const uint32_t *row;
+    uint32_t opacity;
+};
+
+// The base of the stack replaces the output where the two overlap.
+void PlaceBase(Layer *output, const CompositEntry &base) {
+    if (base.opacity == 255) {
+        CopyLayer(output, base.layer);
+    } else {
+        CopyWithOpacityLayer(output, base.layer, base.opacity);
+    }
+}
+
+// Opens every usable entry in [begin, end); returns how many were recorded.
+int32_t OpenStackedLayers(const CompositEntry *begin, const CompositEntry *end, StackedLayer *stacked) {
+    int32_t n = 0;
+    for (const CompositEntry *entry = begin; entry != end; ++entry) {
+        if (!IsUsable(*entry)) continue;
+        StackedLayer &s = stacked[n++];
+        s.opened = BeginLayerAccess(&s.access, entry->layer, nullptr) != 0;
+        s.row = s.access.pixels;
+        s.opacity = entry->opacity;
+    }
+    return n;
+}
+
+void CloseStackedLayers(StackedLayer *stacked, int32_t n) {
+    for (int32_t k = n - 1; k >= 0; --k) EndLayerAccess(&stacked[k].access);
+}
+
+// Each layer goes over the output row where it has pixels: a layer smaller
+// than the output leaves the rest of the output as it is, as a transparent
+// pixel would, and is never read beyond its visible part.
+void StackRow(uint32_t *outRow, int32_t y, int32_t width, StackedLayer *stacked, int32_t n) {
+    for (int32_t k = 0; k < n; ++k) {
+        StackedLayer &s = stacked[k];
+        if (!s.opened || y >= s.access.height) continue;
+        int32_t w = Min32(width, s.access.width);
+        if (s.opacity == 255) {
+            CompositeRowInto(outRow, s.row, outRow, w);
+        } else {
+            CompositeFadedTopRowInto(outRow, s.row, outRow, w, s.opacity);
+        }
+        s.row = NextRow(s.row, s.access.rowBytes);
+    }
+}
+
+void StackOnto(Layer *output, StackedLayer *stacked, int32_t n) {
+    AccessBracket bracket(output, nullptr);
+    if (!bracket.Opened()) return;
+    const LayerAccess &out = bracket.Access();
+    int32_t y = 0;
+    ForEachRow(out, [&](uint32_t *outRow, uint32_t *) { StackRow(outRow, y++, out.width, stacked, n); });
+}
+
+}  // namespace
+
+}  // namespace zl
+
+using namespace zl;
+
+extern "C" {
+
+int32_t ZL_CALL CompositMany(Layer *output, const CompositEntry *list, int32_t count) {
+    if (output == nullptr || list == nullptr || count == 0) return 0;
+    const CompositEntry *end = list + (count > 0 ? count : 0);
+    const CompositEntry *base = list;
+    while (base != end && !IsUsable(*base)) ++base;
+    if (base == end) {
+        ClearLayer(output);
+        return 1;
+    }
+    PlaceBase(output, *base);
+    size_t remaining = static_cast<size_t>(end - (base + 1));
+    if (remaining == 0) return 1;
+    auto *stacked = static_cast<StackedLayer *>(std::calloc(remaining, sizeof(StackedLayer)));
+    if (stacked == nullptr) return 0;
+    int32_t n = OpenStackedLayers(base + 1, end, stacked);
+    if (n > 0) StackOnto(output, stacked, n);
+    CloseStackedLayers(stacked, n);
+    std::free(stacked);
+    return 1;
+}
+
+}  // extern "C"

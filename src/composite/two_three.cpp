@@ -1,0 +1,131 @@
+// Two layers slid beneath an output, and three layers stacked into one.
+#include <algorithm>
+#include <cstdlib>
+
+#include "composite/composite.h"
+#include "composite/coverage_runs.h"
+#include "layer/layer.h"
+
+namespace zl {
+
+namespace {
+
+struct RowCursor {
+    uint32_t *output;
+    const uint32_t *first;
+    const uint32_t *second;
+};
+
+// Walks one row's horizontal runs; returns the word after their terminator.
+const uint32_t *CompositeRowRuns(const uint32_t *run, RowCursor at) {
+    for (; run[0] != 0; run += 2) {
+        int32_t n = static_cast<int32_t>(run[0]);
+        switch (run[1]) {
+            case CoverFirst:
+                CompositeRowInto(at.output, at.output, at.first, n);
+                at.first += n;
+                break;
+            case CoverSecond:
+                CompositeRowInto(at.output, at.output, at.second, n);
+                at.second += n;
+                break;
+            case CoverFirst | CoverSecond:
+                // The first layer goes beneath the output, the second beneath both.
+                CompositeRowInto(at.output, at.output, at.first, n);
+                CompositeRowInto(at.output, at.output, at.second, n);
+                at.first += n;
+                at.second += n;
+                break;
+            default:
+                break;
+        }
+        at.output += n;
+    }
+    return run + 1;
+}
+
+void WalkCoverageRuns(const CoverageRuns *runs, const LayerAccess &first, const LayerAccess &second) {
+    int32_t left = Min32(first.region.left, second.region.left);
+    int32_t top = Min32(first.region.top, second.region.top);
+    RowCursor row{PixelAddress(first.origin, first.rowBytes, left, top), first.pixels2, second.pixels2};
+    const uint32_t *group = runs;
+    while (group[0] != 0) {
+        uint32_t rows = group[0];
+        uint32_t vertical = group[1];
+        const uint32_t *rowRuns = group + 2;
+        const uint32_t *next = rowRuns;
+        for (uint32_t y = 0; y < rows; ++y) {
+            next = CompositeRowRuns(rowRuns, row);
+            row.output = NextRow(row.output, first.rowBytes);
+            if (vertical & CoverFirst) row.first = NextRow(row.first, first.rowBytes2);
+            if (vertical & CoverSecond) row.second = NextRow(row.second, second.rowBytes2);
+        }
+        group = next;
+    }
+}
+
+// Pixels of the top-over-faded-middle blend held at once on the stack.
+constexpr int32_t kStackChunk = 256;
+
+// out = (top over faded middle) over bottom, a chunk of the row at a time.
+void CompositeThreeRows(uint32_t *out, const uint32_t *top, const uint32_t *middle, const uint32_t *bottom,
+                        int32_t width, uint32_t opacity) {
+    uint32_t upper[kStackChunk];
+    for (int32_t x = 0; x < width; x += kStackChunk) {
+        int32_t n = std::min(kStackChunk, width - x);
+        CompositeFadedBottomRowInto(upper, top + x, middle + x, n, opacity);
+        CompositeRowInto(out + x, upper, bottom + x, n);
+    }
+}
+
+bool SameSize(const LayerAccess &a, const LayerAccess &b) { return a.width == b.width && a.height == b.height; }
+
+}  // namespace
+
+}  // namespace zl
+
+using namespace zl;
+
+extern "C" {
+
+int32_t ZL_CALL TwoLayerComposit(Layer *output, Layer *first, Layer *second) {
+    AccessBracket withFirst(output, first);
+    if (!withFirst.Opened()) return 1;
+    AccessBracket withSecond(output, second);
+    if (!withSecond.Opened()) return 1;
+    const LayerAccess &a = withFirst.Access();
+    const LayerAccess &b = withSecond.Access();
+    CoverageRuns *runs = BuildCoverageRuns(&a, &b);
+    if (runs == nullptr) return 1;
+    NotifyRefresh(a.layer2);
+    NotifyRefresh(b.layer2);
+    WalkCoverageRuns(runs, a, b);
+    std::free(runs);
+    NotifyUpdate(a.layer);
+    return 1;
+}
+
+int32_t ZL_CALL ThreeLayerComposit(Layer *output, Layer *bottom, Layer *middle, Layer *top, int32_t opacity) {
+    AccessBracket withTop(output, top);
+    if (!withTop.Opened()) return 1;
+    AccessBracket withMiddle(output, middle);
+    if (!withMiddle.Opened()) return 1;
+    AccessBracket withBottom(output, bottom);
+    if (!withBottom.Opened()) return 1;
+    const LayerAccess &t = withTop.Access();
+    const LayerAccess &m = withMiddle.Access();
+    const LayerAccess &b = withBottom.Access();
+    if (!SameSize(t, m) || !SameSize(t, b)) return 1;
+    if (t.pixels2 == nullptr || m.pixels2 == nullptr || b.pixels2 == nullptr) return 0;
+    uint32_t o = static_cast<uint32_t>(opacity) & 0xFF;
+    const uint32_t *middleRow = m.pixels2;
+    const uint32_t *bottomRow = b.pixels2;
+    ForEachRow(t, [&](uint32_t *outRow, uint32_t *topRow) {
+        CompositeThreeRows(outRow, topRow, middleRow, bottomRow, t.width, o);
+        middleRow = NextRow(middleRow, m.rowBytes2);
+        bottomRow = NextRow(bottomRow, b.rowBytes2);
+    });
+    return 1;
+}
+
+}  // extern "C"
