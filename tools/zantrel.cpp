@@ -11,6 +11,7 @@
 
 #include "ZantrelLayer.h"
 #include "demo.h"
+#include "image_command.h"
 #include "layer_ref.h"
 #include "png_io.h"
 
@@ -31,6 +32,11 @@ const char kProgramUsage[] =
     "  demo [-o FILE]                          render the built-in scene (default: demo.png)\n"
     "  over TOP.png BOTTOM.png -o OUT.png [--at X,Y]\n"
     "                                          composite TOP over BOTTOM\n"
+    "  stack BOTTOM.png[:OPACITY] ... TOP.png[:OPACITY] -o OUT.png\n"
+    "                                          stack images with per-image opacity\n"
+    "  flip IN.png -o OUT.png --horizontal|--vertical\n"
+    "                                          mirror an image\n"
+    "  trim IN.png -o OUT.png                  crop to the non-transparent pixels\n"
     "\n"
     "With no command, zantrel runs `demo`.\n"
     "Run `zantrel COMMAND --help` for a command's options.\n";
@@ -240,6 +246,9 @@ int main(int argc, char **argv) {
     }
     if (command == "demo") return RunDemo(rest);
     if (command == "over") return RunOver(rest);
+    if (command == "stack") return zantrel::RunStack(rest);
+    if (command == "flip") return zantrel::RunFlip(rest);
+    if (command == "trim") return zantrel::RunTrim(rest);
     if (!command.empty() && command[0] == '-') return UsageError("zantrel", "unknown option '" + command + "'");
     return UsageError("zantrel", "unknown command '" + command + "'");
 }
