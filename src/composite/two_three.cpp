@@ -80,6 +80,10 @@ void CompositeThreeRows(uint32_t *out, const uint32_t *top, const uint32_t *midd
 
 bool SameSize(const LayerAccess &a, const LayerAccess &b) { return a.width == b.width && a.height == b.height; }
 
+bool SameRect(const LayerRect &a, const LayerRect &b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
 }  // namespace
 
 }  // namespace zl
@@ -95,6 +99,10 @@ int32_t ZL_CALL TwoLayerComposit(Layer *output, Layer *first, Layer *second) {
     if (!withSecond.Opened()) return 1;
     const LayerAccess &a = withFirst.Access();
     const LayerAccess &b = withSecond.Access();
+    // Both regions are walked inside the output's visible part as the first
+    // access sees it. The two opens see the same part unless a host hook
+    // moved the output in between; then nothing is walked.
+    if (!SameRect(a.visible, b.visible)) return 1;
     CoverageRuns *runs = BuildCoverageRuns(&a, &b);
     if (runs == nullptr) return 1;
     NotifyRefresh(a.layer2);

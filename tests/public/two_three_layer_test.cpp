@@ -194,6 +194,28 @@ TEST(TwoLayerComposit, NullOrInvisibleOutputChangesNothing) {
     DeleteLayer(outside);
 }
 
+Layer *windowToMove = nullptr;
+int32_t ZL_CALL MoveTheWindow(Layer *, void *) {
+    ClipLayerXYWH(windowToMove, 0, 0, 20, 20);
+    return 1;
+}
+
+TEST(TwoLayerComposit, AnOutputMovedByAHostHookBetweenTheOpensIsLeftAlone) {
+    // The first layer's hook moves the output window after the first open
+    // has measured it: the second open sees another visible part, and the
+    // two cannot be walked together.
+    HostCanvas canvas(20, 20, 0x11223344), first(20, 20, 0xFF0000FF), second(20, 20, 0xFF00FF00);
+    Layer *window = CreateClippedLayer(canvas.layer());
+    ClipLayerXYWH(window, -10, -10, 20, 20);
+    windowToMove = window;
+    first.layer()->beginAccess = MoveTheWindow;
+    EXPECT_EQ(TwoLayerComposit(window, first.layer(), second.layer()), 1);
+    EXPECT_EQ(canvas.raw(), std::vector<uint32_t>(400, 0x11223344));
+    EXPECT_EQ(canvas.layer()->accessCount, 0);
+    first.layer()->beginAccess = nullptr;
+    DeleteLayer(window);
+}
+
 uint32_t Faded(uint32_t pixel, uint32_t opacity) {
     return (pixel & 0x00FFFFFF) | ((opacity & 0xFF) * (pixel >> 24) / 255) << 24;
 }
