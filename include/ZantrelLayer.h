@@ -254,17 +254,19 @@ ZL_API uint32_t ZL_CALL CompositOnTop(uint32_t *top, const uint32_t *bottom, int
 
 /** As CompositOnTop, but writes the bottom row: bottom[i] = CompositPel(top[i], bottom[i]).
  *  The top row is only read. @return bottom[count - 1]; 0 and nothing written
- *  when count is 0 or negative. */
+ *  when count is 0 or negative. No host procedure, no notification. */
 ZL_API uint32_t ZL_CALL CompositOnBottom(const uint32_t *top, uint32_t *bottom, int32_t count);
 
 /** As CompositOnTop with the top pixel faded first: its colour is kept and its
  *  alpha becomes floor(o * alpha / 255), o the low 8 bits of opacity.
- *  @return top[count - 1]; 0 and nothing written when count is 0 or negative. */
+ *  @return top[count - 1]; 0 and nothing written when count is 0 or negative.
+ *  No host procedure, no notification. */
 ZL_API uint32_t ZL_CALL CompositOnTopEx(uint32_t *top, const uint32_t *bottom, int32_t count,
                                         uint32_t opacity);
 
 /** Composites a row over one colour in place: row[i] = CompositPel(row[i], colour).
- *  @return row[count - 1]; 0 and nothing written when count is 0 or negative. */
+ *  @return row[count - 1]; 0 and nothing written when count is 0 or negative.
+ *  No host procedure, no notification. */
 ZL_API uint32_t ZL_CALL CompositAgainstColour(uint32_t *row, uint32_t colour, int32_t count);
 
 /** Slides two layers beneath the output's present content: where only the
@@ -289,16 +291,20 @@ ZL_API int32_t ZL_CALL ThreeLayerComposit(Layer *output, Layer *bottom, Layer *m
                                           int32_t opacity);
 
 /** Composites the second layer, faded by the low 8 bits of opacity, beneath
- *  the first: first = CompositPel(first, faded second) over their overlap.
+ *  the first: first = CompositPel(first, faded second) over their overlap,
+ *  the two aligned at their top-left corners.
  *  @return 1 always; nothing changes for a null layer, a failed access or no
  *          overlap. Notifications: refresh of the second, then the first
- *          layer; update of the first when it was written. */
+ *          layer; update of the first when it was written. Host procedures:
+ *          the roots' access hooks. */
 ZL_API int32_t ZL_CALL CompositOnTopLayerEx(Layer *first, Layer *second, int32_t opacity);
 
 /** Composites the first layer, faded by the low 8 bits of opacity, over the
  *  second: second = CompositPel(faded first, second) over their overlap,
- *  every pixel stored. @return 1 always. Notifications: refresh of the
- *  second, then the first layer; update of the second when it was written. */
+ *  every pixel stored. @return 1 always; nothing changes for a null layer, a
+ *  failed access or no overlap. Notifications: refresh of the second, then
+ *  the first layer; update of the second when it was written. Host
+ *  procedures: the roots' access hooks. */
 ZL_API int32_t ZL_CALL CompositOnBottomLayerEx(Layer *first, Layer *second, int32_t opacity);
 
 /** Builds the output from a stack of layers, list[0] at the bottom. Entries
@@ -312,28 +318,33 @@ ZL_API int32_t ZL_CALL CompositOnBottomLayerEx(Layer *first, Layer *second, int3
  *          and when working memory cannot be allocated (the base layer is
  *          then already placed); 1 otherwise.
  *  Notifications and host overrides: only those of ClearLayer, CopyLayer and
- *  CopyWithOpacityLayer; the stacking itself sends none. */
+ *  CopyWithOpacityLayer; the stacking itself sends none. Host procedures:
+ *  also the roots' access hooks. */
 ZL_API int32_t ZL_CALL CompositMany(Layer *output, const CompositEntry *list, int32_t count);
 
 /** Mirrors each row of the layer's visible part left to right in place.
- *  @return 1 always. Notifications: refresh of the layer; update when a pixel
- *  moved (not for a region one pixel wide). */
+ *  @return 1 always; a null or invisible layer is left alone. Notifications:
+ *  refresh of the layer; update when pixels moved (not for a region one pixel
+ *  wide). Host procedures: the root's access hooks. */
 ZL_API int32_t ZL_CALL FlipHorzLayer(Layer *layer);
 
 /** Mirrors the order of the rows of the layer's visible part in place.
- *  @return 1 always. Notifications: refresh of the layer; update when a row
- *  moved (not for a region one row high). */
+ *  @return 1 always; a null or invisible layer is left alone. Notifications:
+ *  refresh of the layer; update when rows moved (not for a region one row
+ *  high). Host procedures: the root's access hooks. */
 ZL_API int32_t ZL_CALL FlipVertLayer(Layer *layer);
 
 /** Sets a clipped layer's window to the bounding box of its visible pixels
- *  whose alpha is not 0. Roots, all-transparent layers and failed accesses
- *  are left unchanged. @return 1 always. Sends no notifications. */
+ *  whose alpha is not 0 (ClipLayerXYWH). Roots, all-transparent layers and
+ *  failed accesses are left unchanged. @return 1 always. Sends no
+ *  notifications. Host procedures: the root's access hooks. */
 ZL_API int32_t ZL_CALL ClipToAlphaLayer(Layer *layer);
 
 /** Makes a new clipped child of layer, applies ClipToAlphaLayer to it and
  *  writes its window, in layer's coordinates, to those of x, y, w, h that are
  *  not null. A layer without visible non-transparent pixels yields the
- *  child's whole window (0, 0, width, height).
+ *  child's whole window (0, 0, width, height). Sends no notifications; host
+ *  procedures: the root's access hooks.
  *  @return the child, owned by the caller (release it with DeleteLayer);
  *          null, with nothing written, for a null layer or when memory runs out. */
 ZL_API Layer *ZL_CALL ClipToAlphaLayerEx(Layer *layer, int32_t *x, int32_t *y, int32_t *w, int32_t *h);
