@@ -33,6 +33,8 @@ const std::map<std::string, WORD> kExports = {
     {"CreateClippedLayer", 123},
     {"ClipLayer", 124},
     {"ClipLayerXYWH", 125},
+    {"TestFourCorner", 128},
+    {"FourCornerMapLayer", 129},
     {"CopyWithOpacityLayer", 156},
     {"CompositOnTopLayerCorrect", 158},
     {"CompositOnBottomLayerCorrect", 159},
