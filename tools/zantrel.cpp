@@ -14,6 +14,10 @@
 #include "layer_ref.h"
 #include "png_io.h"
 
+namespace zantrel {
+int RunWarp(const std::vector<std::string> &args);  // cmd_warp.cpp
+}
+
 namespace {
 
 using zantrel::Image;
@@ -31,6 +35,8 @@ const char kProgramUsage[] =
     "  demo [-o FILE]                          render the built-in scene (default: demo.png)\n"
     "  over TOP.png BOTTOM.png -o OUT.png [--at X,Y]\n"
     "                                          composite TOP over BOTTOM\n"
+    "  warp IN.png -o OUT.png --corners X0,Y0,X1,Y1,X2,Y2,X3,Y3 [--canvas WxH | --on BG.png]\n"
+    "                                          draw IN into a quadrilateral with perspective\n"
     "\n"
     "With no command, zantrel runs `demo`.\n"
     "Run `zantrel COMMAND --help` for a command's options.\n";
@@ -240,6 +246,7 @@ int main(int argc, char **argv) {
     }
     if (command == "demo") return RunDemo(rest);
     if (command == "over") return RunOver(rest);
+    if (command == "warp") return zantrel::RunWarp(rest);
     if (!command.empty() && command[0] == '-') return UsageError("zantrel", "unknown option '" + command + "'");
     return UsageError("zantrel", "unknown command '" + command + "'");
 }
