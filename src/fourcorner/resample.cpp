@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "blend/blend.h"
+#include "fourcorner/divide.h"
 #include "fourcorner/fourcorner.h"
 #include "layer/layer.h"
 
@@ -53,16 +54,16 @@ struct OutputLines {
 
 // Alpha-weighted sums of the samples that make one output sample.
 struct Sums {
-    uint16_t a = 0, r = 0, g = 0, b = 0;
+    uint32_t a = 0, r = 0, g = 0, b = 0;  // each kept to 16 bits
 
     void Add(uint32_t sample, uint32_t weight) {
         if (sample == 0) return;
         uint32_t pa = ProductTable[TableIndex(sample >> 24, weight)];
-        a = static_cast<uint16_t>(a + pa);
+        a = (a + pa) & 0xFFFF;
         uint32_t k = pa >> 8;
-        r = static_cast<uint16_t>(r + k * ((sample >> 16) & 0xFF));
-        g = static_cast<uint16_t>(g + k * ((sample >> 8) & 0xFF));
-        b = static_cast<uint16_t>(b + k * (sample & 0xFF));
+        r = (r + k * ((sample >> 16) & 0xFF)) & 0xFFFF;
+        g = (g + k * ((sample >> 8) & 0xFF)) & 0xFFFF;
+        b = (b + k * (sample & 0xFF)) & 0xFFFF;
     }
     void Start(uint32_t sample, uint32_t weight) {
         a = r = g = b = 0;
@@ -71,170 +72,147 @@ struct Sums {
     uint32_t Pixel() const {
         uint32_t alpha = a >> 8;
         if (alpha == 0) return 0;
-        return alpha << 24 | (r / alpha) << 16 | (g / alpha) << 8 | (b / alpha);
+        return alpha << 24 | DivideSumByAlpha(r, alpha) << 16 | DivideSumByAlpha(g, alpha) << 8 |
+               DivideSumByAlpha(b, alpha);
     }
+};
+
+// One line's fixed geometry: where it reads and writes, and its pieces.
+struct LineSetup {
+    const uint8_t *inLine;
+    intptr_t inSampleStep;
+    int32_t readable;  // samples that can be read; later ones read as 0
+    uint8_t *outLine;
+    intptr_t outSampleStep;
+    int32_t storeLo, storeHi;  // output samples that may be written
+    int32_t sampleCount;       // N
+    int32_t outSamples;        // M
+    bool reversed;
+    const LineFunction *fn;
+    const Knot *knots;
 };
 
 // The fixed-point walk of one line: consumes the input samples piece by piece
-// and stores the output samples they make.
-class LineWalk {
-public:
-    LineWalk(const InputLines &in, const OutputLines &out, int32_t line, int32_t sampleCount, int32_t outSamples,
-             const LineFunction &fn, const Knot (&knots)[9], bool reversed)
-        : in_(in), out_(out), fn_(fn), knots_(knots), pieces_(PiecesFor(sampleCount)), n_(sampleCount),
-          m_(outSamples), reversed_(reversed) {
-        inLine_ = in.base + static_cast<intptr_t>(line) * in.lineStep;
-        outLine_ = out.base + static_cast<intptr_t>(line) * out.lineStep;
-        readable_ = in.samples < sampleCount ? in.samples : sampleCount;
-    }
-
-    void Run(double start);
-
-private:
-    uint32_t Sample(int32_t j) const {
-        if (j >= readable_) return 0;
-        return *reinterpret_cast<const uint32_t *>(inLine_ + static_cast<intptr_t>(j) * in_.sampleStep);
-    }
-    bool LoadPiece(int32_t iStart);
-    bool Advance();
-    bool Emit();
-    void Finish();
-    void Store();
-
-    const InputLines &in_;
-    const OutputLines &out_;
-    const LineFunction &fn_;
-    const Knot (&knots_)[9];
-    const PieceLayout &pieces_;
-    int32_t n_;
-    int32_t m_;
-    bool reversed_;
-    const uint8_t *inLine_;
-    uint8_t *outLine_;
-    int32_t readable_;
-
-    int piece_ = -1;           // index into pieces_.endKnots
-    int32_t pieceLeft_ = 0;    // samples left in the current piece
-    int32_t pieceEnd_ = 0;     // first sample after the current piece
-    uint32_t e1_ = 0, e2_ = 0;
-    uint32_t fraction_ = 0;
-    uint64_t w_ = 0;           // extent of sample j (32 bits, unsigned)
-    uint64_t u_ = 0;           // part of sample j given out already
-    int32_t j_ = 0;
-    int64_t skip_ = 0;
-    int64_t remaining_ = 0;
-    int64_t at_ = 0;           // output samples moved so far from the start
-    int64_t first_ = 0;        // start index I
-    Sums sums_;
-};
-
-// Loads the next piece that holds samples, starting at iStart. False when
-// the line has no piece left.
-bool LineWalk::LoadPiece(int32_t iStart) {
-    while (++piece_ < pieces_.count) {
-        SegmentSteps steps = StepSegment(knots_[pieces_.endKnots[piece_]].s, iStart, n_, reversed_, fn_);
-        if (steps.iEnd <= iStart) continue;
-        e1_ = static_cast<uint32_t>(steps.e1);
-        e2_ = static_cast<uint32_t>(steps.e2);
-        pieceLeft_ = steps.iEnd - iStart;
-        pieceEnd_ = steps.iEnd;
-        return true;
-    }
-    return false;
-}
-
-bool LineWalk::Advance() {
-    ++j_;
-    if (--pieceLeft_ == 0 && !LoadPiece(pieceEnd_)) return false;
-    e1_ += e2_;
-    uint32_t before = fraction_;
-    fraction_ += e1_ << 16;
-    w_ = static_cast<uint32_t>((static_cast<int32_t>(e1_) >> 16) + (fraction_ < before ? 1 : 0));
-    return true;
-}
-
-void LineWalk::Store() {
-    int64_t index = reversed_ ? m_ - 1 - first_ - at_ : first_ + at_;
-    if (index < out_.sampleLo || index >= out_.sampleHi) return;
-    uint32_t pixel = sums_.Pixel();
-    if (pixel == 0) return;
-    *reinterpret_cast<uint32_t *>(outLine_ + static_cast<intptr_t>(index) * out_.sampleStep) = pixel;
-}
-
-// The current output sample is complete. False when the line has ended.
-bool LineWalk::Emit() {
-    if (skip_ > 0) {
-        --skip_;
-        return true;
-    }
-    Store();
-    ++at_;
-    return --remaining_ > 0;
-}
-
-void LineWalk::Finish() {
-    if (skip_ > 0) return;
-    Store();
-}
-
-void LineWalk::Run(double start) {
+// and stores the output samples they make. The state lives in locals so that
+// the stores to the output cannot be taken as changing it.
+void WalkLine(const LineSetup &line, double start) {
     if (start != start) return;
-    int32_t i = FloorToInt32(start);
-    int32_t f = FloorToInt32((start - static_cast<double>(i)) * 255.0);
+    int32_t first = FloorToInt32(start);
+    int32_t f = FloorToInt32((start - static_cast<double>(first)) * 255.0);
     if (f < 0) f = 0;
     if (f > 254) f = 254;
-    if (i < 0) {
-        skip_ = -static_cast<int64_t>(i);
-        i = 0;
-    } else if (i > m_) {
-        i = m_;
+    int64_t skip = 0;
+    if (first < 0) {
+        skip = -static_cast<int64_t>(first);
+        first = 0;
+    } else if (first > line.outSamples) {
+        first = line.outSamples;
     }
-    first_ = i;
-    remaining_ = static_cast<int64_t>(m_) - i;
-    if (remaining_ <= 0) return;
-    if (!LoadPiece(0)) return;
+    int64_t remaining = static_cast<int64_t>(line.outSamples) - first;
+    if (remaining <= 0) return;
+
+    const PieceLayout &pieces = PiecesFor(line.sampleCount);
+    int piece = -1;
+    int32_t pieceLeft = 0, pieceEnd = 0;
+    uint32_t e1 = 0, e2 = 0;
+    auto loadPiece = [&](int32_t iStart) {
+        while (++piece < pieces.count) {
+            SegmentSteps steps =
+                StepSegment(line.knots[pieces.endKnots[piece]].s, iStart, line.sampleCount, line.reversed, *line.fn);
+            if (steps.iEnd <= iStart) continue;
+            e1 = static_cast<uint32_t>(steps.e1);
+            e2 = static_cast<uint32_t>(steps.e2);
+            pieceLeft = steps.iEnd - iStart;
+            pieceEnd = steps.iEnd;
+            return true;
+        }
+        return false;
+    };
+    if (!loadPiece(0)) return;
+
+    // Output position: index of the current output sample, moving by step.
+    int64_t index = line.reversed ? static_cast<int64_t>(line.outSamples) - 1 - first : first;
+    const int64_t indexStep = line.reversed ? -1 : 1;
+    Sums sums;
+    auto sample = [&](int32_t j) -> uint32_t {
+        if (j >= line.readable) return 0;
+        return *reinterpret_cast<const uint32_t *>(line.inLine + static_cast<intptr_t>(j) * line.inSampleStep);
+    };
+    auto store = [&]() {
+        if (index < line.storeLo || index >= line.storeHi) return;
+        uint32_t pixel = sums.Pixel();
+        if (pixel != 0)
+            *reinterpret_cast<uint32_t *>(line.outLine + static_cast<intptr_t>(index) * line.outSampleStep) = pixel;
+    };
+    // The current output sample is complete. False when the line has ended.
+    auto emit = [&]() {
+        if (skip > 0) {
+            --skip;
+            return true;
+        }
+        store();
+        index += indexStep;
+        return --remaining > 0;
+    };
+    auto finish = [&]() {
+        if (skip == 0) store();
+    };
+
+    int32_t j = 0;
+    uint32_t fraction = 0;
+    uint64_t w = static_cast<uint32_t>(static_cast<int32_t>(e1) >> 16);  // extent of sample j, 32 bits
+    uint64_t u = 0;                                                      // part of sample j given out
+    // Next input sample. False when the line's input is used up.
+    auto advance = [&]() {
+        ++j;
+        if (--pieceLeft == 0 && !loadPiece(pieceEnd)) return false;
+        e1 += e2;
+        uint32_t before = fraction;
+        fraction += e1 << 16;
+        w = static_cast<uint32_t>((static_cast<int32_t>(e1) >> 16) + (fraction < before ? 1 : 0));
+        return true;
+    };
 
     uint32_t room = 255 - static_cast<uint32_t>(f);
-    w_ = static_cast<uint32_t>(static_cast<int32_t>(e1_) >> 16);
     for (;;) {
         // Fill the current output sample from sample j.
         uint32_t weight;
-        if (w_ >= room) {
+        if (w >= room) {
             weight = room;
-            u_ = room;
+            u = room;
         } else {
-            weight = static_cast<uint32_t>(w_);
+            weight = static_cast<uint32_t>(w);
         }
         room -= weight;
-        sums_.Add(Sample(j_), weight);
+        sums.Add(sample(j), weight);
         if (room > 0) {
-            if (!Advance()) return Finish();
+            if (!advance()) return finish();
             continue;
         }
         for (;;) {
-            if (!Emit()) return;
-            if (w_ <= 255) break;
+            if (!emit()) return;
+            if (w <= 255) break;
             // Magnify: sample j covers more than one output sample. Output
             // samples that are skipped anyway are passed over in one step.
-            if (skip_ > 0 && u_ + 255 < w_) {
-                uint64_t passable = (w_ - 1 - u_) / 255;
-                uint64_t k = static_cast<uint64_t>(skip_) < passable ? static_cast<uint64_t>(skip_) : passable;
-                u_ += 255 * k;
-                skip_ -= static_cast<int64_t>(k);
+            if (skip > 0 && u + 255 < w) {
+                uint64_t passable = (w - 1 - u) / 255;
+                uint64_t k = static_cast<uint64_t>(skip) < passable ? static_cast<uint64_t>(skip) : passable;
+                u += 255 * k;
+                skip -= static_cast<int64_t>(k);
             }
-            uint32_t mix = static_cast<uint32_t>(u_ * 255 / w_);
-            sums_.Start(Sample(j_), 255 - mix);
-            sums_.Add(Sample(j_ + 1), mix);
-            u_ += 255;
-            if (u_ < w_) continue;
-            u_ -= w_;
-            if (!Advance()) return Finish();
+            uint32_t mix = static_cast<uint32_t>(u * 255 / w);
+            sums.Start(sample(j), 255 - mix);
+            sums.Add(sample(j + 1), mix);
+            u += 255;
+            if (u < w) continue;
+            u -= w;
+            if (!advance()) return finish();
         }
         // Next: the rest of sample j opens the following output sample.
-        uint64_t rest = (w_ > u_ ? w_ : u_) - u_;
+        uint64_t rest = (w > u ? w : u) - u;
         room = 255 - static_cast<uint32_t>(rest);
-        sums_.Start(Sample(j_), static_cast<uint32_t>(rest));
-        if (!Advance()) return Finish();
+        sums.Start(sample(j), static_cast<uint32_t>(rest));
+        if (!advance()) return finish();
     }
 }
 
@@ -281,8 +259,20 @@ void ResampleLines(const LayerAccess &outAccess, const LayerAccess &inAccess, co
         ComputeKnots(fn, knots);
         bool reversed = knots[8].position < knots[0].position;
         double start = reversed ? static_cast<double>(plan.outSamples) - knots[0].position : knots[0].position;
-        LineWalk walk(in, out, line, plan.inSamples, plan.outSamples, fn, knots, reversed);
-        walk.Run(start);
+        LineSetup setup;
+        setup.inLine = in.base + static_cast<intptr_t>(line) * in.lineStep;
+        setup.inSampleStep = in.sampleStep;
+        setup.readable = in.samples < plan.inSamples ? in.samples : plan.inSamples;
+        setup.outLine = out.base + static_cast<intptr_t>(line) * out.lineStep;
+        setup.outSampleStep = out.sampleStep;
+        setup.storeLo = out.sampleLo;
+        setup.storeHi = out.sampleHi;
+        setup.sampleCount = plan.inSamples;
+        setup.outSamples = plan.outSamples;
+        setup.reversed = reversed;
+        setup.fn = &fn;
+        setup.knots = knots;
+        WalkLine(setup, start);
     }
 }
 
