@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "fourcorner/divide.h"
 #include "fourcorner/fourcorner.h"
 
 namespace {
@@ -259,6 +260,14 @@ TEST(FourCornerResampleTest, StepSegmentGivesFixedPointDifferences) {
 
     zl::SegmentSteps empty = zl::StepSegment(0.1, 0, 5, false, line);
     EXPECT_EQ(empty.iEnd, 0);
+}
+
+// The resampler divides colour sums by alpha with a multiply and a shift; it
+// must agree with the plain division for every sum and alpha it can meet.
+TEST(FourCornerConversionTest, MultiplyShiftDivisionEqualsPlainDivision) {
+    for (uint32_t alpha = 1; alpha < 256; ++alpha)
+        for (uint32_t sum = 0; sum < 65536; ++sum)
+            if (zl::DivideSumByAlpha(sum, alpha) != sum / alpha) FAIL() << sum << " / " << alpha;
 }
 
 TEST(FourCornerConversionTest, ConversionsNeverLeaveThe32BitRange) {

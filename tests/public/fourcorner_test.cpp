@@ -348,6 +348,73 @@ TEST(FourCornerMapTest, FailsWhenClosingTheDestinationFails) {
     EXPECT_EQ(destination.layer()->accessCount, 0);
 }
 
+// Which layers the mapping reports, seen from inside refresh and update
+// chains.
+struct Reported {
+    std::vector<Layer *> refreshed, updated;
+};
+Reported reported;
+Layer *notifySource = nullptr;
+Layer *notifyDestination = nullptr;
+const double *notifyX = nullptr;
+const double *notifyY = nullptr;
+int32_t notifyResult = -1;
+
+int32_t ZL_CALL RecordRefresh(Layer *layer, LayerNotifier *) {
+    reported.refreshed.push_back(layer);
+    return 1;
+}
+int32_t ZL_CALL RecordUpdate(Layer *layer, LayerNotifier *) {
+    reported.updated.push_back(layer);
+    return 1;
+}
+int32_t ZL_CALL RunMapping(Layer *, LayerNotifier *) {
+    notifyResult = FourCornerMapLayer(notifyDestination, notifySource, notifyX, notifyY);
+    return 1;
+}
+
+TEST(FourCornerMapTest, RefreshesTheSourceAndUpdatesTheDestination) {
+    HostCanvas source(6, 6, 0xFF445566u), destination(12, 12), trigger(1, 1);
+    LayerNotifier refresh{RecordRefresh}, update{RecordUpdate}, driver{RunMapping};
+    for (Layer *layer : {source.layer(), destination.layer()}) {
+        layer->refreshNotifier = &refresh;
+        layer->updateNotifier = &update;
+    }
+    notifySource = source.layer();
+    notifyDestination = destination.layer();
+    Quad q = Rect(1, 1, 10, 10);
+    notifyX = q.x;
+    notifyY = q.y;
+
+    trigger.layer()->refreshNotifier = &driver;
+    reported = Reported{};
+    RefreshLayerEx(trigger.layer());
+    EXPECT_EQ(notifyResult, 1);
+    EXPECT_EQ(reported.refreshed, std::vector<Layer *>{source.layer()});
+    trigger.layer()->updateNotifier = &driver;
+    reported = Reported{};
+    UpdateLayerEx(trigger.layer());
+    EXPECT_EQ(reported.updated, std::vector<Layer *>{destination.layer()});
+
+    // An invalid quad is refused after the refresh and before any update.
+    Quad concave{{0, 11, 4, 0}, {0, 0, 4, 11}};
+    notifyX = concave.x;
+    notifyY = concave.y;
+    reported = Reported{};
+    UpdateLayerEx(trigger.layer());
+    EXPECT_EQ(notifyResult, 0);
+    EXPECT_TRUE(reported.updated.empty());
+    reported = Reported{};
+    RefreshLayerEx(trigger.layer());
+    EXPECT_EQ(reported.refreshed, std::vector<Layer *>{source.layer()});
+    // No source: nothing is reported.
+    notifySource = nullptr;
+    reported = Reported{};
+    RefreshLayerEx(trigger.layer());
+    EXPECT_EQ(notifyResult, 0);
+    EXPECT_TRUE(reported.refreshed.empty());
+}
+
 uint64_t Fnv1a(const std::vector<uint32_t> &pixels) {
     uint64_t hash = 1469598103934665603ull;
     for (uint32_t p : pixels)
