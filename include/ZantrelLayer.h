@@ -348,6 +348,59 @@ ZL_API int32_t ZL_CALL ClipToAlphaLayer(Layer *layer);
  *  @return the child, owned by the caller (release it with DeleteLayer);
  *          null, with nothing written, for a null layer or when memory runs out. */
 ZL_API Layer *ZL_CALL ClipToAlphaLayerEx(Layer *layer, int32_t *x, int32_t *y, int32_t *w, int32_t *h);
+/* Four-corner mapping */
+
+/**
+ * Reports the destination rectangle that a four-corner mapping onto the
+ * given corners covers, and whether the corners can be mapped.
+ *
+ * @param x     four corner x coordinates in destination pixels: corner 0
+ *              receives the source's top-left corner, then top-right,
+ *              bottom-right, bottom-left. Pixel (i, j) covers x from i to i + 1.
+ * @param y     the four corner y coordinates, in the same order.
+ * @param rect  receives (left, top, right, bottom), right and bottom
+ *              exclusive: left and top are the smallest corner coordinates
+ *              rounded toward zero, right and bottom reach one pixel past the
+ *              largest ones (rounded toward zero). Written also for an
+ *              invalid quad; (0, 0, 0, 0) when x or y is null.
+ * @return 1 when the corners, in the given order, form a convex quad (either
+ *         winding); 0 for a concave or self-intersecting order, non-finite
+ *         corners, a null x or y, a null rect (nothing written) or when
+ *         memory runs out.
+ *
+ * Touches no layer, sends no notification, calls no host procedure. The
+ * caller's floating-point environment (rounding, precision, exception masks
+ * and flags) is unchanged on return.
+ */
+ZL_API int32_t ZL_CALL TestFourCorner(const double *x, const double *y, LayerRect *rect);
+
+/**
+ * Draws the whole source layer, with perspective, into the quad given by four
+ * corners, with antialiased edges.
+ *
+ * @param destination  the layer drawn into; its pixel (0, 0) stands for the
+ *                     point (left, top) of the rectangle TestFourCorner
+ *                     reports for the same corners. A clipped window cut off
+ *                     by an ancestor receives in its visible part what the
+ *                     whole window would receive there.
+ * @param source       the layer drawn, mapped as its visible part.
+ * @param x, y         the four corners, as for TestFourCorner.
+ * @return 1 when the source was drawn (also when nothing of it is visible);
+ *         0 when source is null, x or y is null, the quad is invalid, every
+ *         pass plan would fold, the destination is null, memory for the
+ *         intermediate layer runs out, or the destination root's endAccess
+ *         procedure returned 0.
+ *
+ * Pixels of the mapped image replace the destination's pixels wherever the
+ * image is not 0 (nothing is composited); edge pixels get an alpha reduced by
+ * their coverage; everything else keeps its content. Sends a refresh
+ * notification for the source (unless it is null) and, after the drawing or
+ * when every plan folded, an update notification for the destination. Opens
+ * access brackets on the source, the destination and an intermediate layer
+ * of its own, so the roots' beginAccess and endAccess procedures are called.
+ * The caller's floating-point environment is unchanged on return.
+ */
+ZL_API int32_t ZL_CALL FourCornerMapLayer(Layer *destination, Layer *source, const double *x, const double *y);
 
 #ifdef __cplusplus
 }

@@ -15,6 +15,10 @@
 #include "layer_ref.h"
 #include "png_io.h"
 
+namespace zantrel {
+int RunWarp(const std::vector<std::string> &args);  // cmd_warp.cpp
+}
+
 namespace {
 
 using zantrel::Image;
@@ -37,6 +41,8 @@ const char kProgramUsage[] =
     "  flip IN.png -o OUT.png --horizontal|--vertical\n"
     "                                          mirror an image\n"
     "  trim IN.png -o OUT.png                  crop to the non-transparent pixels\n"
+    "  warp IN.png -o OUT.png --corners X0,Y0,X1,Y1,X2,Y2,X3,Y3 [--canvas WxH | --on BG.png]\n"
+    "                                          draw IN into a quadrilateral with perspective\n"
     "\n"
     "With no command, zantrel runs `demo`.\n"
     "Run `zantrel COMMAND --help` for a command's options.\n";
@@ -249,6 +255,7 @@ int main(int argc, char **argv) {
     if (command == "stack") return zantrel::RunStack(rest);
     if (command == "flip") return zantrel::RunFlip(rest);
     if (command == "trim") return zantrel::RunTrim(rest);
+    if (command == "warp") return zantrel::RunWarp(rest);
     if (!command.empty() && command[0] == '-') return UsageError("zantrel", "unknown option '" + command + "'");
     return UsageError("zantrel", "unknown command '" + command + "'");
 }

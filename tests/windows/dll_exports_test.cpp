@@ -40,6 +40,8 @@ const std::map<std::string, WORD> kExports = {
     {"CompositOnTopLayerEx", 133},
     {"CompositOnBottomLayerEx", 134},
     {"ClipToAlphaLayer", 145},
+    {"TestFourCorner", 128},
+    {"FourCornerMapLayer", 129},
     {"CopyWithOpacityLayer", 156},
     {"ThreeLayerComposit", 157},
     {"CompositOnTopLayerCorrect", 158},
@@ -66,8 +68,6 @@ const std::map<std::string, WORD> kBuiltOnOtherBranches = {
     {"GetBufferScaleScanline", 52},
     {"ScaleScanline", 53},
     {"EndScaleScanline", 54},
-    {"TestFourCorner", 128},
-    {"FourCornerMapLayer", 129},
     {"ResizeLayer", 130},
     {"ResizeLayerCorrect", 173},
 };

@@ -1,0 +1,109 @@
+#include <cstdlib>
+#include <memory>
+
+#include "fourcorner/fourcorner.h"
+#include "layer/layer.h"
+#include "module/fp_env.h"
+
+namespace zl {
+
+namespace {
+
+struct FreePlan {
+    void operator()(FourCornerPlan *plan) const { std::free(plan); }
+};
+using PlanPtr = std::unique_ptr<FourCornerPlan, FreePlan>;
+
+PlanPtr NewPlan() { return PlanPtr(static_cast<FourCornerPlan *>(std::calloc(1, sizeof(FourCornerPlan)))); }
+
+struct DeleteLayerRef {
+    void operator()(Layer *layer) const { DeleteLayer(layer); }
+};
+using LayerPtr = std::unique_ptr<Layer, DeleteLayerRef>;
+
+// The work of TestFourCorner, in the known floating-point environment.
+__attribute__((noinline)) int32_t ReportFourCorner(const double *x, const double *y, LayerRect *rect) {
+    if (rect == nullptr) return 0;
+    PlanPtr plan = NewPlan();
+    if (!plan) return 0;
+    int32_t valid = 0;
+    if (x != nullptr && y != nullptr) {
+        for (int i = 0; i < 4; ++i) {
+            plan->cornerX[i] = x[i];
+            plan->cornerY[i] = y[i];
+        }
+        BoundFourCorner(plan.get());
+        valid = SolveFourCorner(plan.get());
+    }
+    *rect = LayerRect{plan->offsetX, plan->offsetY, WrapAdd(plan->offsetX, plan->boxWidth),
+                      WrapAdd(plan->offsetY, plan->boxHeight)};
+    return valid;
+}
+
+enum class Attempt { Drawn, Folded, Failed };
+
+// One pass plan: both passes through a fresh intermediate layer, unless the
+// plan's first pass would fold.
+Attempt TryVariant(Layer *destination, Layer *source, FourCornerPlan *plan) {
+    LayerPtr intermediate(CreateLayer(plan->interWidth, plan->interHeight, 1));
+    if (!intermediate) return Attempt::Failed;
+    SetupFirstPass(intermediate.get(), source, plan);
+    if (HasFourCornerFold(plan)) {
+        plan->triedVariants |= 1u << (plan->variant - 1);
+        return Attempt::Folded;
+    }
+    if (ResamplePass(intermediate.get(), source, plan) == 0) return Attempt::Failed;
+    if (SetupSecondPass(destination, intermediate.get(), plan) == 0) return Attempt::Failed;
+    if (ResamplePass(destination, intermediate.get(), plan) == 0) return Attempt::Failed;
+    plan->triedVariants = FourCornerAllVariants;
+    return Attempt::Drawn;
+}
+
+// A source with nothing visible draws nothing; the corners are still
+// checked, and the call counts as done when they are valid.
+int32_t MapInvisibleSource(Layer *destination, const double *x, const double *y, FourCornerPlan *plan) {
+    if (PlanFourCorner(0, 0, x, y, plan) == 0) return 0;
+    if (destination == nullptr) return 0;
+    NotifyUpdate(destination);
+    return 1;
+}
+
+// The work of FourCornerMapLayer, in the known floating-point environment.
+__attribute__((noinline)) int32_t MapFourCorner(Layer *destination, Layer *source, const double *x,
+                                                const double *y) {
+    PlanPtr plan = NewPlan();
+    if (!plan) return 0;
+    if (source == nullptr) return 0;
+    NotifyRefresh(source);
+    int32_t width = 0, height = 0;
+    if (!SourceExtent(source, width, height)) return MapInvisibleSource(destination, x, y, plan.get());
+    bool drawn = false;
+    while (plan->triedVariants != FourCornerAllVariants) {
+        if (PlanFourCorner(width, height, x, y, plan.get()) == 0) return 0;
+        Attempt attempt = TryVariant(destination, source, plan.get());
+        if (attempt == Attempt::Failed) return 0;
+        drawn = attempt == Attempt::Drawn;
+    }
+    NotifyUpdate(destination);
+    return drawn ? 1 : 0;
+}
+
+}  // namespace
+
+}  // namespace zl
+
+using namespace zl;
+
+extern "C" {
+
+int32_t ZL_CALL TestFourCorner(const double *x, const double *y, LayerRect *rect) {
+    ScopedFpEnvironment environment;
+    return ReportFourCorner(x, y, rect);
+}
+
+int32_t ZL_CALL FourCornerMapLayer(Layer *destination, Layer *source, const double *x, const double *y) {
+    ScopedFpEnvironment environment;
+    return MapFourCorner(destination, source, x, y);
+}
+
+}  // extern "C"

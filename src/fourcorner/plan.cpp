@@ -1,0 +1,282 @@
+#include <cmath>
+
+#include "fourcorner/fourcorner.h"
+#include "layer/layer.h"
+
+namespace zl {
+
+namespace {
+
+constexpr double kTwoTo31 = 2147483648.0;
+
+// Plan n's bit in triedVariants.
+uint32_t VariantBit(int32_t variant) { return 1u << (variant - 1); }
+
+double SmallestOf(const double *v) {
+    double smallest = v[0];
+    for (int i = 1; i < 4; ++i)
+        if (v[i] < smallest) smallest = v[i];
+    return smallest;
+}
+
+double LargestOf(const double *v) {
+    double largest = v[0];
+    for (int i = 1; i < 4; ++i)
+        if (v[i] > largest) largest = v[i];
+    return largest;
+}
+
+// The lowest-numbered plan among those not tried whose score is largest.
+// A score that is not a number loses to every other.
+int32_t BestUntriedVariant(const double *scores, uint32_t tried) {
+    int32_t best = 0;
+    for (int32_t variant = 1; variant <= 4; ++variant) {
+        if ((tried & VariantBit(variant)) != 0) continue;
+        if (best == 0 || scores[variant - 1] > scores[best - 1]) best = variant;
+    }
+    return best != 0 ? best : 1;
+}
+
+struct PassSize {
+    int32_t width;
+    int32_t height;
+    int32_t rowBytes;
+};
+
+PassSize IntermediateSize(Layer *intermediate) {
+    return PassSize{intermediate->width, intermediate->height, intermediate->rowBytes};
+}
+
+void SetInput(FourCornerPlan *plan, const PassSize &layer, bool alongRow) {
+    plan->inSamplesAlongRow = alongRow ? 1 : 0;
+    plan->inSamples = alongRow ? layer.width : layer.height;
+    plan->inLines = alongRow ? layer.height : layer.width;
+    plan->inSampleStep = alongRow ? 4 : layer.rowBytes;
+    plan->inLineStep = alongRow ? layer.rowBytes : 4;
+}
+
+void SetOutput(FourCornerPlan *plan, const PassSize &layer, bool alongRow) {
+    plan->outSamplesAlongRow = alongRow ? 1 : 0;
+    plan->outSamples = alongRow ? layer.width : layer.height;
+    plan->outLines = alongRow ? layer.height : layer.width;
+    plan->outSampleStep = alongRow ? 4 : layer.rowBytes;
+    plan->outLineStep = alongRow ? layer.rowBytes : 4;
+}
+
+void SetLineCoefficients(FourCornerPlan *plan, const double (&c)[8]) {
+    for (int i = 0; i < 8; ++i) plan->lineCoef[i] = c[i];
+}
+
+}  // namespace
+
+int32_t FloorToInt32(double value) {
+    if (value != value) return 0;
+    if (value < -kTwoTo31) return INT32_MIN;
+    if (value >= kTwoTo31) return INT32_MAX;
+    int32_t truncated = static_cast<int32_t>(value);
+    return static_cast<double>(truncated) > value ? truncated - 1 : truncated;
+}
+
+int32_t TruncateToInt32(double value) {
+    if (value != value) return 0;
+    if (value <= -kTwoTo31 - 1.0) return INT32_MIN;
+    if (value >= kTwoTo31) return INT32_MAX;
+    return static_cast<int32_t>(value);
+}
+
+void BoundFourCorner(FourCornerPlan *plan) {
+    plan->offsetX = TruncateToInt32(SmallestOf(plan->cornerX));
+    plan->offsetY = TruncateToInt32(SmallestOf(plan->cornerY));
+    for (int i = 0; i < 4; ++i) {
+        plan->cornerX[i] = plan->cornerX[i] - static_cast<double>(plan->offsetX);
+        plan->cornerY[i] = plan->cornerY[i] - static_cast<double>(plan->offsetY);
+    }
+    plan->boxWidth = TruncateToInt32(LargestOf(plan->cornerX) + 1.0);
+    plan->boxHeight = TruncateToInt32(LargestOf(plan->cornerY) + 1.0);
+}
+
+int32_t SolveFourCorner(FourCornerPlan *plan) {
+    const double *x = plan->cornerX;
+    const double *y = plan->cornerY;
+    double *p = plan->projection;
+    double sx = x[0] - x[1] + x[2] - x[3];
+    double sy = y[0] - y[1] + y[2] - y[3];
+    if (sx == 0.0 && sy == 0.0) {
+        p[0] = x[1] - x[0];
+        p[1] = x[3] - x[0];
+        p[2] = x[0];
+        p[3] = y[1] - y[0];
+        p[4] = y[3] - y[0];
+        p[5] = y[0];
+        p[6] = 0.0;
+        p[7] = 0.0;
+        return 1;
+    }
+    double dx1 = x[1] - x[2];
+    double dx2 = x[3] - x[2];
+    double dy1 = y[1] - y[2];
+    double dy2 = y[3] - y[2];
+    double det = dx1 * dy2 - dx2 * dy1;
+    double g = (sx * dy2 - dx2 * sy) / det;
+    double h = (dx1 * sy - sx * dy1) / det;
+    p[0] = x[1] - x[0] + g * x[1];
+    p[1] = x[3] - x[0] + h * x[3];
+    p[2] = x[0];
+    p[3] = y[1] - y[0] + g * y[1];
+    p[4] = y[3] - y[0] + h * y[3];
+    p[5] = y[0];
+    p[6] = g;
+    p[7] = h;
+    // The denominator g*u + h*v + 1 stays positive on the unit square.
+    return (g > -1.0 && h > -1.0 && g + h > -1.0) ? 1 : 0;
+}
+
+void ChooseFourCornerVariant(FourCornerPlan *plan) {
+    const double *x = plan->cornerX;
+    const double *y = plan->cornerY;
+    double height = static_cast<double>(plan->sourceHeight);
+    double width = static_cast<double>(plan->sourceWidth);
+    // Kept as whole doubles: a score beyond 32 bits still compares by size.
+    double scores[4] = {
+        std::floor((std::fabs(x[1] - x[0]) + std::fabs(x[3] - x[2])) * height),
+        std::floor((std::fabs(y[3] - y[0]) + std::fabs(y[2] - y[1])) * width),
+        std::floor((std::fabs(y[1] - y[0]) + std::fabs(y[3] - y[2])) * height),
+        std::floor((std::fabs(x[3] - x[0]) + std::fabs(x[2] - x[1])) * width),
+    };
+    plan->variant = BestUntriedVariant(scores, plan->triedVariants);
+    switch (plan->variant) {
+        case 1: plan->interWidth = plan->boxWidth; plan->interHeight = plan->sourceHeight; break;
+        case 2: plan->interWidth = plan->sourceWidth; plan->interHeight = plan->boxHeight; break;
+        case 3: plan->interWidth = plan->sourceHeight; plan->interHeight = plan->boxHeight; break;
+        default: plan->interWidth = plan->boxWidth; plan->interHeight = plan->sourceWidth; break;
+    }
+}
+
+int32_t PlanFourCorner(int32_t sourceWidth, int32_t sourceHeight, const double *x, const double *y,
+                       FourCornerPlan *plan) {
+    if (plan == nullptr) return 0;
+    plan->sourceWidth = sourceWidth;
+    plan->sourceHeight = sourceHeight;
+    if (x == nullptr || y == nullptr) return 0;
+    for (int i = 0; i < 4; ++i) {
+        plan->cornerX[i] = x[i];
+        plan->cornerY[i] = y[i];
+    }
+    BoundFourCorner(plan);
+    int32_t valid = SolveFourCorner(plan);
+    if (valid) ChooseFourCornerVariant(plan);
+    return valid;
+}
+
+int32_t HasFourCornerFold(const FourCornerPlan *plan) {
+    const double *c = plan->lineCoef;
+    double a = c[3] / c[7];
+    double b = (c[1] + c[3]) / (c[5] + c[7]);
+    double cc = (c[2] + c[3]) / (c[6] + c[7]);
+    double d = (c[0] + c[1] + c[2] + c[3]) / (c[4] + c[5] + c[6] + c[7]);
+    // Zero (and a value that is not a number) counts as negative.
+    bool firstPositive = a - b > 0.0;
+    bool lastPositive = cc - d > 0.0;
+    return firstPositive != lastPositive ? 1 : 0;
+}
+
+bool SourceExtent(Layer *source, int32_t &width, int32_t &height) {
+    width = 0;
+    height = 0;
+    if (source == nullptr) return false;
+    if (IsClippedLayer(source)) {
+        // What an access computes: the part visible through every ancestor.
+        UpdateVisibleRect(source);
+        width = source->width;
+        height = source->height;
+    } else if (IsViewLayer(source)) {
+        LayerAccess access;
+        if (BeginLayerAccess(&access, source, nullptr) != 0) {
+            width = access.width;
+            height = access.height;
+        }
+        EndLayerAccess(&access);
+    } else {
+        width = source->width;
+        height = source->height;
+    }
+    return width > 0 && height > 0;
+}
+
+void DestinationExtent(const Layer *destination, int32_t &width, int32_t &height) {
+    if (IsClippedLayer(destination)) {
+        width = WrapSub(destination->bounds.right, destination->bounds.left);
+        height = WrapSub(destination->bounds.bottom, destination->bounds.top);
+    } else {
+        width = destination->width;
+        height = destination->height;
+    }
+}
+
+int32_t SetupFirstPass(Layer *intermediate, Layer *source, FourCornerPlan *plan) {
+    if (intermediate == nullptr || source == nullptr || plan == nullptr) return 0;
+    PassSize in{0, 0, source->rowBytes};
+    SourceExtent(source, in.width, in.height);
+    PassSize out = IntermediateSize(intermediate);
+    const double *p = plan->projection;
+    double a = p[0], b = p[1], c = p[2], d = p[3], e = p[4], f = p[5], g = p[6], h = p[7];
+    switch (plan->variant) {
+        case 1:
+            SetInput(plan, in, true);
+            SetOutput(plan, out, true);
+            SetLineCoefficients(plan, {0.0, a, b, c, 0.0, g, h, 1.0});
+            break;
+        case 2:
+            SetInput(plan, in, false);
+            SetOutput(plan, out, false);
+            SetLineCoefficients(plan, {0.0, e, d, f, 0.0, h, g, 1.0});
+            break;
+        case 3:
+            SetInput(plan, in, true);
+            SetOutput(plan, out, false);
+            SetLineCoefficients(plan, {0.0, d, e, f, 0.0, g, h, 1.0});
+            break;
+        default:
+            SetInput(plan, in, false);
+            SetOutput(plan, out, true);
+            SetLineCoefficients(plan, {0.0, b, a, c, 0.0, h, g, 1.0});
+            break;
+    }
+    return 1;
+}
+
+int32_t SetupSecondPass(Layer *destination, Layer *intermediate, FourCornerPlan *plan) {
+    if (destination == nullptr || intermediate == nullptr || plan == nullptr) return 0;
+    PassSize in = IntermediateSize(intermediate);
+    PassSize out{0, 0, destination->rowBytes};
+    DestinationExtent(destination, out.width, out.height);
+    // Plans 1 and 4 resample intermediate columns into destination columns,
+    // plans 2 and 3 rows into rows.
+    bool alongRow = plan->variant == 2 || plan->variant == 3;
+    SetInput(plan, in, alongRow);
+    SetOutput(plan, out, alongRow);
+    const double *p = plan->projection;
+    double a = p[0], b = p[1], c = p[2], d = p[3], e = p[4], f = p[5], g = p[6], h = p[7];
+    double n = static_cast<double>(plan->inLines);
+    switch (plan->variant) {
+        case 1:
+            SetLineCoefficients(plan, {(e * g - d * h) * n, d * b - a * e, (f * g - d) * n, d * c - a * f, 0.0,
+                                       g * b - a * h, 0.0, g * c - a});
+            break;
+        case 2:
+            SetLineCoefficients(plan, {(a * h - b * g) * n, b * d - a * e, (c * h - b) * n, b * f - c * e, 0.0,
+                                       h * d - e * g, 0.0, h * f - e});
+            break;
+        case 3:
+            SetLineCoefficients(plan, {(b * g - a * h) * n, a * e - b * d, (c * g - a) * n, a * f - c * d, 0.0,
+                                       e * g - d * h, 0.0, f * g - d});
+            break;
+        default:
+            SetLineCoefficients(plan, {(d * h - e * g) * n, e * a - d * b, (f * h - e) * n, e * c - f * b, 0.0,
+                                       h * a - g * b, 0.0, h * c - b});
+            break;
+    }
+    return 1;
+}
+
+}  // namespace zl

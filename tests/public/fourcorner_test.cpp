@@ -1,0 +1,502 @@
+// Four-corner mapping through the exports: the reported rectangle, what is
+// drawn where, and the caller's floating-point environment.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using zltest::ExpectRect;
+using zltest::HostCanvas;
+using zltest::Hex;
+using zltest::Mix;
+
+struct Quad {
+    double x[4];
+    double y[4];
+};
+
+Quad Rect(double left, double top, double right, double bottom) {
+    return Quad{{left, right, right, left}, {top, top, bottom, bottom}};
+}
+
+// Pixels with every alpha from 1 up: a zero-alpha source pixel is never
+// stored, so it could not be seen in the output.
+void FillPattern(HostCanvas &canvas, uint32_t seed) {
+    for (int32_t y = 0; y < canvas.height(); ++y)
+        for (int32_t x = 0; x < canvas.width(); ++x) {
+            uint32_t v = Mix(static_cast<uint32_t>(y * 1000 + x) + seed);
+            canvas.at(x, y) = (v & 0x00FFFFFFu) | ((1u + (v >> 24) % 255u) << 24);
+        }
+}
+
+int32_t Map(HostCanvas &destination, HostCanvas &source, const Quad &q) {
+    return FourCornerMapLayer(destination.layer(), source.layer(), q.x, q.y);
+}
+
+// Signed distance of (px, py) inside a convex quad (positive inside), either
+// winding.
+double InsideDistance(const Quad &q, double px, double py) {
+    double area = 0;
+    for (int i = 0; i < 4; ++i) {
+        int j = (i + 1) % 4;
+        area += q.x[i] * q.y[j] - q.x[j] * q.y[i];
+    }
+    double sign = area > 0 ? 1.0 : -1.0;
+    double smallest = 1e300;
+    for (int i = 0; i < 4; ++i) {
+        int j = (i + 1) % 4;
+        double ex = q.x[j] - q.x[i], ey = q.y[j] - q.y[i];
+        double d = sign * (ex * (py - q.y[i]) - ey * (px - q.x[i])) / std::sqrt(ex * ex + ey * ey);
+        smallest = std::min(smallest, d);
+    }
+    return smallest;
+}
+
+TEST(TestFourCornerTest, ReportsTheCoveredRectangleRoundedTowardZero) {
+    LayerRect rect;
+    Quad a{{2.5, 7.5, 7.5, 2.5}, {1.2, 1.2, 3.9, 3.9}};
+    EXPECT_EQ(TestFourCorner(a.x, a.y, &rect), 1);
+    ExpectRect(rect, 2, 1, 8, 4);
+
+    Quad b{{-3.7, 5.2, 5.2, -3.7}, {0, 0, 4, 4}};
+    EXPECT_EQ(TestFourCorner(b.x, b.y, &rect), 1);
+    EXPECT_EQ(rect.left, -3);
+    EXPECT_EQ(rect.right, 6);
+
+    Quad exact = Rect(0, 0, 40, 30);
+    EXPECT_EQ(TestFourCorner(exact.x, exact.y, &rect), 1);
+    ExpectRect(rect, 0, 0, 41, 31);
+
+    Quad slightlyNegative{{-0.9, -0.1, -0.1, -0.9}, {0, 0, 1, 1}};
+    EXPECT_EQ(TestFourCorner(slightlyNegative.x, slightlyNegative.y, &rect), 1);
+    EXPECT_EQ(rect.left, 0);
+    EXPECT_EQ(rect.right, 0);
+}
+
+TEST(TestFourCornerTest, ValidOnlyForConvexCornerOrders) {
+    LayerRect rect;
+    Quad convex{{10, 90, 80, 5}, {10, 20, 70, 90}};
+    EXPECT_EQ(TestFourCorner(convex.x, convex.y, &rect), 1);
+    ExpectRect(rect, 5, 10, 91, 91);
+    Quad otherWinding{{10, 5, 80, 90}, {10, 90, 70, 20}};
+    EXPECT_EQ(TestFourCorner(otherWinding.x, otherWinding.y, &rect), 1);
+
+    Quad bowTie{{10, 90, 5, 80}, {10, 20, 90, 70}};
+    rect = LayerRect{9, 9, 9, 9};
+    EXPECT_EQ(TestFourCorner(bowTie.x, bowTie.y, &rect), 0);
+    ExpectRect(rect, 5, 10, 91, 91);  // reported all the same
+
+    Quad concave{{0, 100, 30, 0}, {0, 0, 30, 100}};
+    EXPECT_EQ(TestFourCorner(concave.x, concave.y, &rect), 0);
+    ExpectRect(rect, 0, 0, 101, 101);
+
+    Quad notFinite{{0, NAN, 10, 0}, {0, 0, 10, 10}};
+    EXPECT_EQ(TestFourCorner(notFinite.x, notFinite.y, &rect), 0);
+    Quad huge{{-1e300, 1e300, 1e300, -1e300}, {0, 0, 10, 10}};
+    EXPECT_EQ(TestFourCorner(huge.x, huge.y, &rect), 1);
+    EXPECT_EQ(rect.left, INT32_MIN);
+
+    Quad skewed{{0, 10, 15, 5}, {0, 0, 10, 10}};  // a parallelogram
+    EXPECT_EQ(TestFourCorner(skewed.x, skewed.y, &rect), 1);
+}
+
+TEST(TestFourCornerTest, RefusesMissingArguments) {
+    Quad q = Rect(1, 1, 5, 5);
+    LayerRect rect{7, 7, 7, 7};
+    EXPECT_EQ(TestFourCorner(nullptr, q.y, &rect), 0);
+    ExpectRect(rect, 0, 0, 0, 0);
+    rect = LayerRect{7, 7, 7, 7};
+    EXPECT_EQ(TestFourCorner(q.x, nullptr, &rect), 0);
+    ExpectRect(rect, 0, 0, 0, 0);
+    EXPECT_EQ(TestFourCorner(q.x, q.y, nullptr), 0);
+}
+
+// The documented arithmetic is exact for power-of-two sizes: every knot and
+// piece boundary is a dyadic fraction.
+TEST(FourCornerMapTest, AxisAlignedMappingOntoItsOwnSizeReproducesTheSource) {
+    for (auto size : std::vector<std::pair<int32_t, int32_t>>{{1, 1}, {4, 2}, {16, 16}, {64, 8}, {32, 128}}) {
+        HostCanvas source(size.first, size.second);
+        FillPattern(source, 11);
+        HostCanvas destination(size.first + 3, size.second + 2, 0xDEADBEEFu);
+        ASSERT_EQ(Map(destination, source, Rect(0, 0, size.first, size.second)), 1);
+        for (int32_t y = 0; y < destination.height(); ++y)
+            for (int32_t x = 0; x < destination.width(); ++x) {
+                uint32_t expected = (x < size.first && y < size.second) ? source.at(x, y) : 0xDEADBEEFu;
+                ASSERT_EQ(destination.at(x, y), expected)
+                    << size.first << "x" << size.second << " at " << x << "," << y;
+            }
+    }
+}
+
+TEST(FourCornerMapTest, MirroredCornersDrawTheMirrorImage) {
+    HostCanvas source(16, 8);
+    FillPattern(source, 3);
+    HostCanvas horizontal(16, 8), vertical(16, 8), both(16, 8);
+    ASSERT_EQ(FourCornerMapLayer(horizontal.layer(), source.layer(), Quad{{16, 0, 0, 16}, {0, 0, 8, 8}}.x,
+                                 Quad{{16, 0, 0, 16}, {0, 0, 8, 8}}.y),
+              1);
+    Quad v{{0, 16, 16, 0}, {8, 8, 0, 0}};
+    ASSERT_EQ(Map(vertical, source, v), 1);
+    Quad hv{{16, 0, 0, 16}, {8, 8, 0, 0}};
+    ASSERT_EQ(Map(both, source, hv), 1);
+    for (int32_t y = 0; y < 8; ++y)
+        for (int32_t x = 0; x < 16; ++x) {
+            ASSERT_EQ(horizontal.at(x, y), source.at(15 - x, y)) << x << "," << y;
+            ASSERT_EQ(vertical.at(x, y), source.at(x, 7 - y)) << x << "," << y;
+            ASSERT_EQ(both.at(x, y), source.at(15 - x, 7 - y)) << x << "," << y;
+        }
+}
+
+// A 4 x 1 opaque row drawn half a pixel to the right: the first and the last
+// output pixel get only the covered part of the alpha.
+TEST(FourCornerMapTest, PartlyCoveredEdgePixelsGetReducedAlpha) {
+    HostCanvas source(4, 1, 0xFF336699u);
+    HostCanvas destination(6, 1);
+    ASSERT_EQ(Map(destination, source, Rect(0.5, 0, 4.5, 1)), 1);
+    EXPECT_EQ(Hex(destination.at(0, 0)), Hex(0x80336699u));
+    for (int32_t x = 1; x < 4; ++x) EXPECT_EQ(Hex(destination.at(x, 0)), Hex(0xFF336699u));
+    EXPECT_EQ(Hex(destination.at(4, 0)), Hex(0x7F336699u));
+    EXPECT_EQ(destination.at(5, 0), 0u);
+}
+
+// The destination's pixel (0, 0) stands for the rectangle's corner: x from
+// 1.2 to 1.8 lands in pixel 0 of a rectangle starting at x = 1.
+TEST(FourCornerMapTest, ALineInsideOneOutputPixelStoresOnePixelWithItsCoverage) {
+    HostCanvas source(3, 1, 0xFF00FF00u);
+    HostCanvas destination(4, 1, 0x12345678u);
+    ASSERT_EQ(Map(destination, source, Rect(1.2, 0, 1.8, 1)), 1);
+    EXPECT_EQ(Hex(destination.at(0, 0)), Hex(0x9900FF00u));  // 0.6 of 255
+    for (int32_t x = 1; x < 4; ++x) EXPECT_EQ(destination.at(x, 0), 0x12345678u);
+}
+
+// Two source pixels stretched over eight: the first output pixel is the first
+// source pixel, the colour moves toward the second, and the last pixels fade
+// toward transparent.
+TEST(FourCornerMapTest, MagnificationBlendsNeighboursAndFadesAtTheEnd) {
+    HostCanvas source(2, 1);
+    source.at(0, 0) = 0xFFFF0000u;
+    source.at(1, 0) = 0xFF0000FFu;
+    HostCanvas destination(8, 1);
+    ASSERT_EQ(Map(destination, source, Rect(0, 0, 8, 1)), 1);
+    const uint32_t expected[8] = {0xFFFF0000u, 0xFFC0003Fu, 0xFF80007Fu, 0xFF4000BFu,
+                                  0xFF0000FFu, 0xC00000FFu, 0x800000FFu, 0x400000FFu};
+    for (int32_t x = 0; x < 8; ++x) EXPECT_EQ(Hex(destination.at(x, 0)), Hex(expected[x])) << x;
+}
+
+TEST(FourCornerMapTest, TransparentSamplesAreNeverStored) {
+    HostCanvas destination(12, 12, 0x55AA55AAu);
+    Quad q{{1, 10, 11, 2}, {2, 1, 9, 11}};
+    HostCanvas clear(6, 6, 0x00000000u);
+    ASSERT_EQ(Map(destination, clear, q), 1);
+    HostCanvas colouredButClear(6, 6, 0x00FFFFFFu);
+    ASSERT_EQ(Map(destination, colouredButClear, q), 1);
+    for (uint32_t p : destination.raw()) ASSERT_EQ(p, 0x55AA55AAu);
+}
+
+TEST(FourCornerMapTest, DrawingTwiceLeavesWhatDrawingOnceLeaves) {
+    HostCanvas source(20, 14);
+    FillPattern(source, 5);
+    Quad q{{3.3, 41.7, 37.2, 1.1}, {2.6, 6.1, 30.4, 27.9}};
+    HostCanvas once(45, 35, 0x10203040u), twice(45, 35, 0x10203040u);
+    ASSERT_EQ(Map(once, source, q), 1);
+    ASSERT_EQ(Map(twice, source, q), 1);
+    ASSERT_EQ(Map(twice, source, q), 1);
+    EXPECT_EQ(once.raw(), twice.raw());
+}
+
+// Rotated, mirrored and strongly perspective quads: pixels well inside get
+// the opaque image, pixels well outside keep the destination's content. The
+// two one-dimensional passes spread an edge's partial coverage across up to
+// two pixels of a slanted edge, hence the margins.
+TEST(FourCornerMapTest, DrawsInsideTheQuadAndLeavesTheOutsideAlone) {
+    const Quad quads[] = {
+        {{30, 70, 50, 10}, {5, 25, 65, 45}},              // rotated
+        {{70, 10, 30, 75}, {10, 15, 70, 60}},             // mirrored winding
+        {{35, 45, 78, 2}, {4, 4, 76, 76}},                // strong perspective
+        {{5.5, 74.25, 60.75, 12.125}, {8.5, 3.75, 71.5, 66.0}},
+        {{2, 78, 78, 2}, {30, 2, 78, 50}},                // strong perspective along x
+    };
+    constexpr uint32_t kBackground = 0x22446688u;
+    for (const Quad &q : quads) {
+        HostCanvas source(96, 96, 0xFF80C040u);  // minified: no magnified fade at the edges
+        HostCanvas destination(80, 80, kBackground);
+        ASSERT_EQ(Map(destination, source, q), 1);
+        LayerRect rect;
+        ASSERT_EQ(TestFourCorner(q.x, q.y, &rect), 1);
+        int32_t inside = 0;
+        for (int32_t y = 0; y < 80; ++y)
+            for (int32_t x = 0; x < 80; ++x) {
+                double d = InsideDistance(q, rect.left + x + 0.5, rect.top + y + 0.5);
+                uint32_t p = destination.at(x, y);
+                if (d < -2.0) {
+                    ASSERT_EQ(p, kBackground) << x << "," << y;
+                }
+                if (d > 2.5) {
+                    // The walk's 1/255 rounding of each sample's extent can
+                    // leave an inner pixel a unit or two short of opaque.
+                    ASSERT_GE(p >> 24, 0xFCu) << x << "," << y;
+                    ASSERT_EQ(Hex(p & 0x00FFFFFFu), Hex(0x0080C040u)) << x << "," << y;
+                    ++inside;
+                }
+            }
+        EXPECT_GT(inside, 300);
+    }
+}
+
+TEST(FourCornerMapTest, InvalidCornersAndMissingArgumentsAreRefused) {
+    HostCanvas source(8, 8, 0xFFFFFFFFu);
+    HostCanvas destination(20, 20, 0x01020304u);
+    Quad concave{{0, 19, 6, 0}, {0, 0, 6, 19}};
+    EXPECT_EQ(Map(destination, source, concave), 0);
+    Quad bowTie{{1, 18, 1, 18}, {1, 1, 18, 18}};
+    EXPECT_EQ(Map(destination, source, bowTie), 0);
+    Quad notFinite{{1, INFINITY, 18, 1}, {1, 1, 18, 18}};
+    EXPECT_EQ(Map(destination, source, notFinite), 0);
+    Quad q = Rect(1, 1, 18, 18);
+    EXPECT_EQ(FourCornerMapLayer(destination.layer(), nullptr, q.x, q.y), 0);
+    EXPECT_EQ(FourCornerMapLayer(destination.layer(), source.layer(), nullptr, q.y), 0);
+    EXPECT_EQ(FourCornerMapLayer(destination.layer(), source.layer(), q.x, nullptr), 0);
+    EXPECT_EQ(FourCornerMapLayer(nullptr, source.layer(), q.x, q.y), 0);
+    // The whole quad left of the rectangle's origin: nothing is drawn.
+    Quad offLeft{{-0.9, -0.1, -0.1, -0.9}, {1, 1, 5, 5}};
+    Map(destination, source, offLeft);
+    for (uint32_t p : destination.raw()) ASSERT_EQ(p, 0x01020304u);
+}
+
+// Values far outside the 32-bit range convert without trapping and nothing
+// is written outside the destination.
+TEST(FourCornerMapTest, HugeCoordinatesStayInsideTheLayers) {
+    HostCanvas source(5, 5, 0xFF112233u);
+    HostCanvas destination(10, 10, 0x0u);
+    Quad tall{{0, 8, 8, 0}, {0, 0, 3e9, 3e9}};
+    FourCornerMapLayer(destination.layer(), source.layer(), tall.x, tall.y);
+    for (int32_t y = 0; y < 10; ++y) EXPECT_EQ(destination.at(9, y), 0u) << "right of the quad, row " << y;
+    Quad thin{{0, 1e-12, 1e-12, 0}, {0, 0, 1e-12, 1e-12}};
+    HostCanvas untouched(3, 3, 0x0u);
+    EXPECT_EQ(Map(untouched, source, thin), 1);
+    EXPECT_LE(untouched.at(0, 0) >> 24, 1u);  // covers almost nothing
+    for (int32_t i = 1; i < 9; ++i) EXPECT_EQ(untouched.raw()[i], 0u);
+    HostCanvas guarded(4, 4, 0x0u, 8);
+    Quad wide{{-5e9, 5e9, 5e9, -5e9}, {-1, -1, 3, 3}};
+    FourCornerMapLayer(guarded.layer(), source.layer(), wide.x, wide.y);
+    for (int32_t y = 0; y < 4; ++y)
+        for (int32_t x = 4; x < 8; ++x) ASSERT_EQ(guarded.at(x, y), 0u) << "stride column " << x;
+}
+
+// A source that is a window onto a bigger root is mapped as that window.
+TEST(FourCornerMapTest, ClippedSourceIsMappedAsItsVisiblePart) {
+    HostCanvas big(40, 30);
+    FillPattern(big, 9);
+    Layer *window = CreateClippedLayer(big.layer());
+    ASSERT_NE(window, nullptr);
+    ClipLayerXYWH(window, 30, 6, 16, 8);  // cut at the root's right edge: 10 x 8 visible
+    HostCanvas copy(10, 8);
+    for (int32_t y = 0; y < 8; ++y)
+        for (int32_t x = 0; x < 10; ++x) copy.at(x, y) = big.at(30 + x, 6 + y);
+    Quad q{{2.5, 30.25, 27.5, 4.0}, {1.5, 3.0, 22.75, 20.5}};
+    HostCanvas fromWindow(32, 24), fromCopy(32, 24);
+    ASSERT_EQ(FourCornerMapLayer(fromWindow.layer(), window, q.x, q.y), 1);
+    ASSERT_EQ(Map(fromCopy, copy, q), 1);
+    EXPECT_EQ(fromWindow.raw(), fromCopy.raw());
+    DeleteLayer(window);
+}
+
+// A destination window cut off by its root shows in its visible part what
+// the whole window shows there, and nothing outside the root's part is
+// touched.
+TEST(FourCornerMapTest, CutOffDestinationWindowShowsItsVisiblePartOfTheImage) {
+    HostCanvas source(12, 9);
+    FillPattern(source, 21);
+    Quad q{{1.5, 22.25, 19.5, 2.0}, {2.5, 1.0, 17.75, 16.5}};
+    HostCanvas whole(24, 20, 0x0F0F0F0Fu);
+    ASSERT_EQ(Map(whole, source, q), 1);
+
+    HostCanvas root(30, 14, 0x0F0F0F0Fu);
+    Layer *window = CreateClippedLayer(root.layer());
+    ASSERT_NE(window, nullptr);
+    ClipLayerXYWH(window, -5, -3, 24, 20);  // visible: window (5..24, 3..17)
+    ASSERT_EQ(FourCornerMapLayer(window, source.layer(), q.x, q.y), 1);
+    for (int32_t y = 0; y < 14; ++y)
+        for (int32_t x = 0; x < 30; ++x) {
+            int32_t wx = x + 5, wy = y + 3;
+            uint32_t expected = (wx < 24 && wy < 20) ? whole.at(wx, wy) : 0x0F0F0F0Fu;
+            ASSERT_EQ(Hex(root.at(x, y)), Hex(expected)) << x << "," << y;
+        }
+    DeleteLayer(window);
+}
+
+int32_t endAccessResult = 1;
+int32_t endAccessCalls = 0;
+int32_t ZL_CALL CountingEndAccess(Layer *, Layer *) {
+    ++endAccessCalls;
+    return endAccessResult;
+}
+
+TEST(FourCornerMapTest, FailsWhenClosingTheDestinationFails) {
+    HostCanvas source(6, 6, 0xFF010203u);
+    HostCanvas destination(10, 10);
+    destination.layer()->endAccess = CountingEndAccess;
+    Quad q = Rect(1, 1, 8, 8);
+    endAccessResult = 1;
+    endAccessCalls = 0;
+    EXPECT_EQ(Map(destination, source, q), 1);
+    EXPECT_EQ(endAccessCalls, 1);
+    endAccessResult = 0;
+    EXPECT_EQ(Map(destination, source, q), 0);
+    EXPECT_EQ(destination.layer()->accessCount, 0);
+}
+
+// Which layers the mapping reports, seen from inside refresh and update
+// chains.
+struct Reported {
+    std::vector<Layer *> refreshed, updated;
+};
+Reported reported;
+Layer *notifySource = nullptr;
+Layer *notifyDestination = nullptr;
+const double *notifyX = nullptr;
+const double *notifyY = nullptr;
+int32_t notifyResult = -1;
+
+int32_t ZL_CALL RecordRefresh(Layer *layer, LayerNotifier *) {
+    reported.refreshed.push_back(layer);
+    return 1;
+}
+int32_t ZL_CALL RecordUpdate(Layer *layer, LayerNotifier *) {
+    reported.updated.push_back(layer);
+    return 1;
+}
+int32_t ZL_CALL RunMapping(Layer *, LayerNotifier *) {
+    notifyResult = FourCornerMapLayer(notifyDestination, notifySource, notifyX, notifyY);
+    return 1;
+}
+
+TEST(FourCornerMapTest, RefreshesTheSourceAndUpdatesTheDestination) {
+    HostCanvas source(6, 6, 0xFF445566u), destination(12, 12), trigger(1, 1);
+    LayerNotifier refresh{RecordRefresh}, update{RecordUpdate}, driver{RunMapping};
+    for (Layer *layer : {source.layer(), destination.layer()}) {
+        layer->refreshNotifier = &refresh;
+        layer->updateNotifier = &update;
+    }
+    notifySource = source.layer();
+    notifyDestination = destination.layer();
+    Quad q = Rect(1, 1, 10, 10);
+    notifyX = q.x;
+    notifyY = q.y;
+
+    trigger.layer()->refreshNotifier = &driver;
+    reported = Reported{};
+    RefreshLayerEx(trigger.layer());
+    EXPECT_EQ(notifyResult, 1);
+    EXPECT_EQ(reported.refreshed, std::vector<Layer *>{source.layer()});
+    trigger.layer()->updateNotifier = &driver;
+    reported = Reported{};
+    UpdateLayerEx(trigger.layer());
+    EXPECT_EQ(reported.updated, std::vector<Layer *>{destination.layer()});
+
+    // An invalid quad is refused after the refresh and before any update.
+    Quad concave{{0, 11, 4, 0}, {0, 0, 4, 11}};
+    notifyX = concave.x;
+    notifyY = concave.y;
+    reported = Reported{};
+    UpdateLayerEx(trigger.layer());
+    EXPECT_EQ(notifyResult, 0);
+    EXPECT_TRUE(reported.updated.empty());
+    reported = Reported{};
+    RefreshLayerEx(trigger.layer());
+    EXPECT_EQ(reported.refreshed, std::vector<Layer *>{source.layer()});
+    // No source: nothing is reported.
+    notifySource = nullptr;
+    reported = Reported{};
+    RefreshLayerEx(trigger.layer());
+    EXPECT_EQ(notifyResult, 0);
+    EXPECT_TRUE(reported.refreshed.empty());
+}
+
+uint64_t Fnv1a(const std::vector<uint32_t> &pixels) {
+    uint64_t hash = 1469598103934665603ull;
+    for (uint32_t p : pixels)
+        for (int shift = 0; shift < 32; shift += 8) hash = (hash ^ ((p >> shift) & 0xFF)) * 1099511628211ull;
+    return hash;
+}
+
+// The native library and the 32-bit DLL must give the same bits: both
+// flavours run this test against the same digest of several perspective
+// mappings (mirrored, rotated, minified and magnified lines, every piece
+// count).
+TEST(FourCornerMapTest, PixelsAreTheSameInEveryBuild) {
+    const Quad quads[] = {
+        {{3.3, 41.7, 37.2, 1.1}, {2.6, 6.1, 30.4, 27.9}},
+        {{70, 10, 30, 75}, {10, 15, 70, 60}},
+        {{35, 45, 78, 2}, {4, 4, 76, 76}},
+        {{60.5, 2.25, 12.75, 70.125}, {70.5, 60.75, 1.5, 6.0}},
+    };
+    HostCanvas source(37, 29);
+    FillPattern(source, 77);
+    HostCanvas destination(80, 80, 0x80808080u);
+    for (const Quad &q : quads) ASSERT_EQ(Map(destination, source, q), 1);
+    EXPECT_EQ(Fnv1a(destination.raw()), 13364978254472252648ull);
+}
+
+// The x87 control and status words and MXCSR, read and written directly.
+struct FpState {
+    uint16_t x87Control;
+    uint16_t x87Status;
+    uint32_t mxcsr;
+};
+
+FpState ReadFpState() {
+    FpState s;
+    __asm__ __volatile__("fnstcw %0" : "=m"(s.x87Control));
+    __asm__ __volatile__("fnstsw %0" : "=m"(s.x87Status));
+    __asm__ __volatile__("stmxcsr %0" : "=m"(s.mxcsr));
+    return s;
+}
+
+void WriteFpState(uint16_t x87Control, uint32_t mxcsr) {
+    __asm__ __volatile__("fnclex");
+    __asm__ __volatile__("fldcw %0" : : "m"(x87Control));
+    __asm__ __volatile__("ldmxcsr %0" : : "m"(mxcsr));
+}
+
+// Rounding upward, 24-bit x87 precision, invalid/zero-divide/overflow
+// unmasked on both units, and the SSE inexact flag already set.
+constexpr uint16_t kHostileX87 = 0x0872;
+constexpr uint32_t kHostileMxcsr = 0x5920;
+
+TEST(FourCornerFpTest, CallerEnvironmentIsKeptAndDoesNotChangeThePixels) {
+    FpState original = ReadFpState();
+    HostCanvas source(23, 17);
+    FillPattern(source, 31);
+    Quad q{{3.3, 41.7, 37.2, 1.1}, {2.6, 6.1, 30.4, 27.9}};
+    HostCanvas expected(45, 35), actual(45, 35);
+    ASSERT_EQ(Map(expected, source, q), 1);
+    Quad bowTie{{10, 90, 5, 80}, {10, 20, 90, 70}};
+    LayerRect rect;
+
+    WriteFpState(kHostileX87, kHostileMxcsr);
+    int32_t mapped = Map(actual, source, q);
+    FpState afterMap = ReadFpState();
+    int32_t refused = Map(actual, source, bowTie);
+    FpState afterRefusal = ReadFpState();
+    int32_t tested = TestFourCorner(bowTie.x, bowTie.y, &rect);
+    FpState afterTest = ReadFpState();
+    WriteFpState(original.x87Control, original.mxcsr);
+
+    EXPECT_EQ(mapped, 1);
+    EXPECT_EQ(refused, 0);
+    EXPECT_EQ(tested, 0);
+    for (const FpState &s : {afterMap, afterRefusal, afterTest}) {
+        EXPECT_EQ(Hex(s.x87Control), Hex(kHostileX87));
+        EXPECT_EQ(Hex(s.mxcsr), Hex(kHostileMxcsr));
+        EXPECT_EQ(s.x87Status & 0x3F, 0) << "no x87 flag raised for the caller";
+    }
+    EXPECT_EQ(expected.raw(), actual.raw());
+}
+
+}  // namespace
