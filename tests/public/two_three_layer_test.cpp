@@ -179,6 +179,28 @@ TEST(TwoLayerComposit, AWindowedOutputIsWrittenOnlyInsideItsWindow) {
     DeleteLayer(window);
 }
 
+TEST(TwoLayerComposit, AnOutputCutOffAtItsLeftAndTopKeepsItsOwnCorner) {
+    // The output window starts 3 columns left of and 2 rows above its canvas:
+    // its visible part begins at its own (3, 2), and the layers, laid at the
+    // output's own corner, meet the canvas with that offset.
+    HostCanvas canvas(10, 8);
+    Pattern(canvas, 40);
+    std::vector<uint32_t> before = canvas.raw();
+    Layer *output = CreateClippedLayer(canvas.layer());
+    ClipLayerXYWH(output, -3, -2, 13, 10);
+    Placed first(0, 0, 12, 12, 41), second(1, 0, 6, 9, 42);
+    EXPECT_EQ(TwoLayerComposit(output, first.layer(), second.layer()), 1);
+    for (int32_t y = 0; y < 8; ++y)
+        for (int32_t x = 0; x < 10; ++x) {
+            int32_t ox = x + 3, oy = y + 2;
+            uint32_t p = before[static_cast<size_t>(y) * 10 + x];
+            if (first.Covers(ox, oy)) p = CompositPel(p, first.At(ox, oy));
+            if (second.Covers(ox, oy)) p = CompositPel(p, second.At(ox, oy));
+            ASSERT_EQ(Hex(canvas.at(x, y)), Hex(p)) << x << "," << y;
+        }
+    DeleteLayer(output);
+}
+
 TEST(TwoLayerComposit, NullOrInvisibleOutputChangesNothing) {
     Placed first(0, 0, 4, 4, 26);
     std::vector<uint32_t> before = first.raw();
@@ -234,6 +256,30 @@ TEST(ThreeLayerComposit, StacksTopOverFadedMiddleOverBottom) {
                 << "opacity " << opacity << " @" << i;
         }
     }
+}
+
+TEST(ThreeLayerComposit, EqualSizedOverlapsAtDifferentPlacesAreEachReadFromTheirOwn) {
+    // Three 6 x 6 overlaps with the output at (2, 2), (0, 0) and (1, 1): the
+    // output is written over the top layer's, and each layer is read from
+    // the first pixel of its own overlap. Exactly sized buffers let the
+    // address sanitizer catch a read outside any of them.
+    HostCanvas output(8, 8);
+    Pattern(output, 43);
+    std::vector<uint32_t> before = output.raw();
+    Placed top(2, 2, 8, 8, 44), bottom(1, 1, 7, 7, 45);
+    HostCanvas middle(6, 6);
+    Pattern(middle, 46);
+    EXPECT_EQ(ThreeLayerComposit(output.layer(), bottom.layer(), middle.layer(), top.layer(), 0x1A0), 1);
+    for (int32_t y = 0; y < 8; ++y)
+        for (int32_t x = 0; x < 8; ++x) {
+            uint32_t want = before[static_cast<size_t>(y) * 8 + x];
+            if (x >= 2 && y >= 2) {
+                int32_t i = x - 2, j = y - 2;
+                uint32_t upper = CompositPel(top.At(x, y), Faded(middle.at(i, j), 0xA0));
+                want = CompositPel(upper, bottom.At(1 + i, 1 + j));
+            }
+            ASSERT_EQ(Hex(output.at(x, y)), Hex(want)) << x << "," << y;
+        }
 }
 
 TEST(ThreeLayerComposit, OpacityZeroDropsTheMiddleLayer) {
