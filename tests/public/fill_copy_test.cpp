@@ -120,12 +120,9 @@ TEST_F(FillCopyTest, OverridesTakeOverClearAndSet) {
     overrides.setLayer = SetOverride;
     canvas.layer()->overrides = &overrides;
     canvas.layer()->beginAccess = CountBegin;
-    LayerNotifier receiver{CountUpdate};
-    canvas.layer()->updateNotifier = &receiver;
     Layer *child = CreateClippedLayer(canvas.layer());
 
     overrideLog.result = 1;
-    EXPECT_EQ(UpdateLayerEx(nullptr), 0);
     EXPECT_EQ(ClearLayer(child), 1);
     EXPECT_EQ(SetLayer(child, 0xABCDEF01), 1);
     EXPECT_EQ(overrideLog.calls, (std::vector<std::string>{"clear", "set"}));
