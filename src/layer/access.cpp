@@ -55,6 +55,11 @@ uint32_t *RegionAddress(const PixelPlace &place, const LayerRect &region) {
                         WrapAdd(place.y, region.top));
 }
 
+void SetFirstAddress(LayerAccess *access, const PixelPlace &place) {
+    access->origin = PixelAddress(place.root->pixels, place.root->rowBytes, place.x, place.y);
+    access->rowBytes = place.root->rowBytes;
+}
+
 enum class Release { Done, EndRefused, Missing };
 
 // Lowers the access count of layer's root and calls the root's endAccess
@@ -141,6 +146,7 @@ int32_t ZL_CALL BeginLayerAccess(LayerAccess *access, Layer *layer, Layer *layer
 
     PixelPlace place;
     if (!ResolvePixelPlace(layer, root, place) || place.root->pixels == nullptr) return 0;
+    SetFirstAddress(access, place);
 
     Layer *first = StandInFor(layer);
     if (first == nullptr) return 0;
@@ -158,8 +164,7 @@ int32_t ZL_CALL BeginLayerAccess(LayerAccess *access, Layer *layer, Layer *layer
     // either buffer. Addresses and strides are read from the roots' fields as
     // they stand, never mixed with values read before a hook.
     if (place.root->pixels == nullptr) return 0;
-    access->origin = PixelAddress(place.root->pixels, place.root->rowBytes, place.x, place.y);
-    access->rowBytes = place.root->rowBytes;
+    SetFirstAddress(access, place);
     if (place2.root != nullptr && place2.root->pixels != nullptr) {
         access->origin2 = PixelAddress(place2.root->pixels, place2.root->rowBytes, place2.x, place2.y);
         access->rowBytes2 = place2.root->rowBytes;
