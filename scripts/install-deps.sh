@@ -1,61 +1,98 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks to build and test both flavours.
-# Does nothing when everything is already present.
+# Installs what a Debian 12 machine lacks to build and test both flavours;
+# does nothing (and needs no sudo) when everything is already present.
+#   install-deps.sh          everything: native build and tests, the Windows
+#                            cross toolchain, 32-bit wine, and qemu-i386 where
+#                            the kernel cannot run 32-bit programs
+#   install-deps.sh --demo   only what the native demo program needs
 set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=i386-exec.sh
+. "$here/i386-exec.sh"
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+demo_only=0
+case "${1:-}" in
+  --demo) demo_only=1 ;;
+  "") ;;
+  *) echo "usage: $0 [--demo]" >&2; exit 2 ;;
+esac
 
-need_i386=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then need_i386=1; fi
-
-installed() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+# Runs a command as root: directly when this is root, else through sudo,
+# which is asked for only here, that is only when something must change.
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then
+    "$@"
+  elif command -v sudo >/dev/null 2>&1; then
+    sudo "$@"
+  else
+    echo "install-deps.sh: must install packages but is not root and sudo is missing: $*" >&2
+    exit 1
+  fi
 }
 
-pkgs=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpixman-1-dev
-      libpng-dev pkg-config g++-mingw-w64-i686 dpkg-dev)
+installed() {
+  [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true)" = "install ok installed" ]
+}
+
+apt_install() {
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@"
+}
+
+if [ "$demo_only" -eq 1 ]; then
+  pkgs=(cmake ninja-build g++ libpng-dev)
+else
+  pkgs=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpixman-1-dev
+        libpng-dev pkg-config g++-mingw-w64-i686 dpkg-dev wine wine32:i386)
+fi
+
 missing=()
 for p in "${pkgs[@]}"; do
   installed "$p" || missing+=("$p")
 done
-installed wine || missing+=(wine)
-installed wine32:i386 || missing+=(wine32:i386)
 
-if [ "$need_i386" -eq 1 ] || [ "${#missing[@]}" -gt 0 ]; then
-  if [ "$need_i386" -eq 1 ]; then $SUDO dpkg --add-architecture i386; fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ "$demo_only" -eq 0 ] && [ "${#missing[@]}" -gt 0 ] &&
+   ! dpkg --print-foreign-architectures | grep -qx i386; then
+  as_root dpkg --add-architecture i386
 fi
+if [ "${#missing[@]}" -gt 0 ]; then apt_install "${missing[@]}"; fi
+if [ "$demo_only" -eq 1 ]; then exit 0; fi
 
-# 32-bit wine on a kernel that cannot run 32-bit ELF binaries (ia32 emulation
-# disabled): scripts/wine-run.sh then runs them through qemu-i386 (binfmt_misc).
-# qemu-user older than 8.1 (Debian 12 has 7.2) makes every wine process start
-# take ~45 s (its mmap emulation scans the whole 4 GiB guest space page by page,
-# and it ignores MAP_FIXED_NOREPLACE which wine relies on), so take qemu-user
-# from bookworm-backports there.
-wine32_runs_natively() {
-  [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+# The Debian mirror the machine already uses, from deb822 .sources files or
+# from one-line sources.list entries (with or without [options]); nothing
+# found is no error.
+debian_mirror() {
+  local mirror=""
+  mirror=$( { grep -hs -E '^URIs:' /etc/apt/sources.list.d/*.sources || true; } |
+            tr ' ' '\n' | grep -m1 -E '^https?://.*/debian/?$' || true)
+  if [ -z "$mirror" ]; then
+    mirror=$( { grep -hs -E '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list || true; } |
+              sed -E 's/\[[^]]*\]//' | awk '{print $2}' | grep -m1 -E '^https?://.*/debian/?$' || true)
+  fi
+  echo "${mirror:-http://deb.debian.org/debian}"
 }
+
+# 32-bit wine on a kernel that cannot run 32-bit programs: scripts/wine-run.sh
+# then runs them through qemu-i386 (binfmt_misc). qemu-user older than 8.1
+# (Debian 12 has 7.2) makes every wine process start take ~45 s (its mmap
+# emulation scans the whole 4 GiB guest space page by page, and it ignores
+# MAP_FIXED_NOREPLACE, which wine relies on), so take it from bookworm-backports.
 qemu_ok() {
   local v
+  installed qemu-user || return 1
   v=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null) || return 1
-  installed qemu-user && dpkg --compare-versions "$v" ge 1:8.1
+  dpkg --compare-versions "$v" ge 1:8.1
 }
-if ! wine32_runs_natively && ! qemu_ok; then
+if kernel_cannot_run_i386 && ! qemu_ok; then
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
   target=()
   if [ "$codename" = bookworm ]; then
     if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-      # The same mirror as the machine's own Debian sources.
-      mirror=$(grep -hm1 -E '^URIs:.*/debian/?$' /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '{print $2}')
-      [ -n "$mirror" ] || mirror=$(grep -hm1 -E '^deb .*/debian/? bookworm ' /etc/apt/sources.list 2>/dev/null | awk '{print $2}')
-      printf '%s\n' 'Types: deb' "URIs: $mirror" 'Suites: bookworm-backports' \
+      printf '%s\n' 'Types: deb' "URIs: $(debian_mirror)" 'Suites: bookworm-backports' \
         'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' |
-        $SUDO tee /etc/apt/sources.list.d/bookworm-backports.sources >/dev/null
+        as_root tee /etc/apt/sources.list.d/bookworm-backports.sources >/dev/null
     fi
     target=(-t bookworm-backports)
   fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${target[@]}" qemu-user
+  apt_install "${target[@]}" qemu-user
 fi

@@ -3,8 +3,8 @@
 #   wine-run.sh PROGRAM.exe [ARGS...]
 # Passes the program's stdout/stderr and exit code through.
 #
-# 32-bit wine (/usr/lib/wine/wine, package wine32:i386) is an i386 ELF. On a kernel
-# whose 32-bit emulation is off ("Exec format error"), this script registers
+# 32-bit wine (/usr/lib/wine/wine, package wine32:i386) is an i386 ELF. Only on a
+# kernel whose 32-bit emulation is off ("Exec format error"), this script registers
 # qemu-i386 with binfmt_misc (flag F), so that every i386 ELF wine starts (its
 # loader, services.exe, the program itself) runs through qemu-user. It needs
 # qemu-user >= 8.1 (scripts/install-deps.sh takes it from bookworm-backports);
@@ -27,8 +27,8 @@ if [ "$#" -lt 1 ]; then
   exit 2
 fi
 
-WINE32=/usr/lib/wine/wine
-BINFMT=/proc/sys/fs/binfmt_misc
+# shellcheck source=i386-exec.sh
+. "$(dirname "${BASH_SOURCE[0]}")/i386-exec.sh"
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo -n "$@"; fi
@@ -55,8 +55,13 @@ pick_qemu() {
 }
 
 # Make i386 ELF binaries executable (natively or through qemu-i386).
+# qemu-i386 is registered only on a kernel that cannot run 32-bit programs.
 ensure_i386_exec() {
   if "$WINE32" --version >/dev/null 2>&1; then return 0; fi
+  if ! kernel_cannot_run_i386; then
+    echo "wine-run.sh: cannot run 32-bit wine ($WINE32), although this kernel runs 32-bit programs: is wine32:i386 installed? (run scripts/install-deps.sh)" >&2
+    return 1
+  fi
   local qemu
   if ! qemu=$(pick_qemu); then
     echo "wine-run.sh: this kernel cannot run 32-bit ELF binaries and qemu-i386 is missing (run scripts/install-deps.sh)" >&2

@@ -52,8 +52,10 @@ int32_t ZL_CALL CompositOnOutputLayer(Layer *top, Layer *bottom, Layer *output) 
     } else if (accessBottom.pixels2 == nullptr) {
         if (top == nullptr) return 1;
         CopyLayer(output, top);
-    } else if (!CompositeCommonPart(accessTop, accessBottom)) {
-        return 1;
+    } else {
+        // Inputs that share no pixel composite nothing, but the output was
+        // still the operation's target: its update goes out all the same.
+        CompositeCommonPart(accessTop, accessBottom);
     }
     NotifyUpdate(accessTop.layer);
     return 1;

@@ -55,18 +55,16 @@ uint32_t *RegionAddress(const PixelPlace &place, const LayerRect &region) {
                         WrapAdd(place.y, region.top));
 }
 
+void SetFirstAddress(LayerAccess *access, const PixelPlace &place) {
+    access->origin = PixelAddress(place.root->pixels, place.root->rowBytes, place.x, place.y);
+    access->rowBytes = place.root->rowBytes;
+}
+
 enum class Release { Done, EndRefused, Missing };
 
-// Deletes the temporary stand-in, lowers its root's access count and calls
-// the root's endAccess when the count returns to 0.
-Release ReleaseAccess(Layer *&slot) {
-    Layer *layer = slot;
-    if (layer == nullptr) return Release::Missing;
-    if (layer->flags == LayerKindAccess) {
-        slot = layer->parent;
-        DeleteLayer(layer);
-    }
-    layer = slot;
+// Lowers the access count of layer's root and calls the root's endAccess
+// when the count returns to 0.
+Release ReleaseCount(Layer *layer) {
     if (layer == nullptr) return Release::Missing;
     Layer *root = layer->root;
     if (root == nullptr) return Release::Missing;
@@ -77,18 +75,46 @@ Release ReleaseAccess(Layer *&slot) {
     return Release::Done;
 }
 
+// Drops the bracket's reference on a kind-3 layer (deleting the stand-in it
+// made, or giving back the one taken on a caller's kind-3 layer), then
+// releases the access on the root. The root may have lost every other
+// reference meanwhile (the host may delete it while its access is open): the
+// bracket holds it until endAccess has run, and only then lets it go.
+Release ReleaseAccess(Layer *&slot) {
+    Layer *layer = slot;
+    if (layer == nullptr) return Release::Missing;
+    if (layer->flags != LayerKindAccess) return ReleaseCount(layer);
+    Layer *heldRoot = layer->root;
+    if (heldRoot != nullptr) AddRefCountLayer(heldRoot);
+    slot = layer->parent;
+    DeleteLayer(layer);
+    Release result = ReleaseCount(slot);
+    if (heldRoot != nullptr) DeleteLayer(heldRoot);
+    return result;
+}
+
+// A kind-3 layer passed in by a caller (the stand-in of an outer access,
+// handed to a notification receiver) is not the bracket's own: the bracket
+// takes a reference on it, so that closing drops only that reference.
+void HoldCallersAccessLayer(Layer *layer) {
+    if (layer->flags == LayerKindAccess) AddRefCountLayer(layer);
+}
+
 // Opens the second layer (steps that never fail the whole access, except
-// when its root is missing or its stand-in cannot be made). Fills origin2,
-// rowBytes2 and visible2 when its pixels can be used.
+// when its root is missing or its stand-in cannot be made). `usable` tells
+// whether its pixels can be used; its addresses are computed by the caller
+// once every hook has run.
 bool OpenSecondLayer(LayerAccess *access, Layer *layer2, PixelPlace &place2, bool &usable) {
     usable = false;
     Layer *root2 = layer2->root;
     if (root2 == nullptr) return false;
     CountAccess(root2);
+    HoldCallersAccessLayer(layer2);
     access->layer2 = layer2;
-    if (!ResolvePixelPlace(layer2, root2, place2) || place2.root->pixels == nullptr) return true;
-    access->origin2 = PixelAddress(place2.root->pixels, place2.root->rowBytes, place2.x, place2.y);
-    access->rowBytes2 = place2.root->rowBytes;
+    if (!ResolvePixelPlace(layer2, root2, place2) || place2.root->pixels == nullptr) {
+        place2.root = nullptr;
+        return true;
+    }
     Layer *second = StandInFor(layer2);
     if (second == nullptr) return false;
     access->layer2 = second;
@@ -113,14 +139,14 @@ int32_t ZL_CALL BeginLayerAccess(LayerAccess *access, Layer *layer, Layer *layer
     *access = LayerAccess{};
     access->layer = layer;
     if (layer == nullptr) return 0;
+    HoldCallersAccessLayer(layer);
     Layer *root = layer->root;
     if (root == nullptr) return 0;
     CountAccess(root);  // before the buffer is read: beginAccess may supply it
 
     PixelPlace place;
     if (!ResolvePixelPlace(layer, root, place) || place.root->pixels == nullptr) return 0;
-    access->origin = PixelAddress(place.root->pixels, place.root->rowBytes, place.x, place.y);
-    access->rowBytes = place.root->rowBytes;
+    SetFirstAddress(access, place);
 
     Layer *first = StandInFor(layer);
     if (first == nullptr) return 0;
@@ -133,6 +159,18 @@ int32_t ZL_CALL BeginLayerAccess(LayerAccess *access, Layer *layer, Layer *layer
     PixelPlace place2;
     bool secondUsable = false;
     if (layer2 != nullptr && !OpenSecondLayer(access, layer2, place2, secondUsable)) return 0;
+
+    // Every hook has run now; the second root's beginAccess may have moved
+    // either buffer. Addresses and strides are read from the roots' fields as
+    // they stand, never mixed with values read before a hook.
+    if (place.root->pixels == nullptr) return 0;
+    SetFirstAddress(access, place);
+    if (place2.root != nullptr && place2.root->pixels != nullptr) {
+        access->origin2 = PixelAddress(place2.root->pixels, place2.root->rowBytes, place2.x, place2.y);
+        access->rowBytes2 = place2.root->rowBytes;
+    } else {
+        secondUsable = false;
+    }
 
     LayerRect region = IntersectRects(access->visible, access->visible2);
     if (!secondUsable || !IsProperRect(region)) {

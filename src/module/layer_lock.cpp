@@ -1,6 +1,8 @@
 #include "module/platform.h"
 
-#include <atomic>
+#include <cstdlib>
+
+#include "module/once.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -11,42 +13,52 @@
 namespace zl {
 namespace {
 
-std::atomic<bool> lockCreated{false};
-
 #if defined(_WIN32)
-class RecursiveLock {
-public:
-    RecursiveLock() { InitializeCriticalSection(&section_); }
-    ~RecursiveLock() { DeleteCriticalSection(&section_); }
-    void Enter() { EnterCriticalSection(&section_); }
-    void Leave() { LeaveCriticalSection(&section_); }
-
-private:
-    CRITICAL_SECTION section_;
-};
+CRITICAL_SECTION layerLock;
 #else
-class RecursiveLock {
-public:
-    void Enter() { mutex_.lock(); }
-    void Leave() { mutex_.unlock(); }
-
-private:
-    std::recursive_mutex mutex_;
-};
+std::recursive_mutex *layerLock = nullptr;
 #endif
+OnceFlag layerLockOnce;
 
-// A function-local static: constructed once under the runtime's thread-safe
-// guard on first use, and its destructor is then added to the exit list.
-RecursiveLock &LayerLock() {
-    static RecursiveLock lock;
-    lockCreated.store(true, std::memory_order_release);
-    return lock;
+void DeleteLayerLock() {
+#if defined(_WIN32)
+    DeleteCriticalSection(&layerLock);
+#else
+    delete layerLock;
+    layerLock = nullptr;
+#endif
+}
+
+// Created on first use; its deletion joins the exit list at that moment, so
+// a lock that was never created is never deleted either.
+void CreateLayerLock() {
+#if defined(_WIN32)
+    InitializeCriticalSection(&layerLock);
+#else
+    layerLock = new std::recursive_mutex;
+#endif
+    std::atexit(DeleteLayerLock);
 }
 
 }  // namespace
 
-void EnterLayerLock() { LayerLock().Enter(); }
-void LeaveLayerLock() { LayerLock().Leave(); }
-bool LayerLockExists() { return lockCreated.load(std::memory_order_acquire); }
+void EnterLayerLock() {
+    layerLockOnce.Run(CreateLayerLock);
+#if defined(_WIN32)
+    EnterCriticalSection(&layerLock);
+#else
+    layerLock->lock();
+#endif
+}
+
+void LeaveLayerLock() {
+#if defined(_WIN32)
+    LeaveCriticalSection(&layerLock);
+#else
+    layerLock->unlock();
+#endif
+}
+
+bool LayerLockExists() { return layerLockOnce.Done(); }
 
 }  // namespace zl

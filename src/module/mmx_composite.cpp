@@ -1,13 +1,20 @@
 #include "blend/blend.h"
 
-#if defined(__MMX__)
+// On x86 this file is built with -mmmx (see src/CMakeLists.txt) and the blend
+// is packed MMX code. Should the flag be lost, the build stops here instead
+// of quietly giving CompositPelsMMXOnly the plain integer model.
+#if defined(__i386__) || defined(__x86_64__)
+#if !defined(__MMX__)
+#error "CompositPelsMMXOnly is MMX code: compile mmx_composite.cpp with -mmmx"
+#endif
+#define ZL_PACKED_MMX 1
 #include <mmintrin.h>
 #include <cstring>
 #endif
 
 namespace zl {
 
-#if defined(__MMX__)
+#if defined(ZL_PACKED_MMX)
 namespace {
 
 __m64 Load64(const void *p) {
@@ -75,6 +82,7 @@ void MmxCompositeRun(const uint32_t *top, const uint32_t *bottom, uint32_t *out,
 
 #else
 
+// Processors without MMX: the same arithmetic, one lane at a time.
 void MmxCompositeRun(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count) {
     for (int32_t i = 0; i < count; ++i) out[i] = MmxCompositeScalar(top[i], bottom[i]);
 }

@@ -2,6 +2,10 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include <cstdlib>
+
+#include "module/once.h"
 #endif
 
 namespace zl {
@@ -9,37 +13,38 @@ namespace zl {
 #if defined(_WIN32)
 namespace {
 
-// Two TLS slots of the library's own, allocated on first use and released
-// when the library is unloaded.
-class NotifySlots {
-public:
-    NotifySlots() {
-        for (DWORD &slot : slots_) slot = TlsAlloc();
-    }
-    ~NotifySlots() {
-        for (DWORD slot : slots_)
-            if (slot != TLS_OUT_OF_INDEXES) TlsFree(slot);
-    }
-    DWORD Slot(NotifyFlag flag) const { return slots_[static_cast<int>(flag)]; }
+// Two TLS slots of the library's own (not static TLS, which would give the
+// DLL a TLS directory), allocated on first use and freed when the library is
+// unloaded, so that loading it again and again uses up no slots.
+DWORD notifySlots[2] = {TLS_OUT_OF_INDEXES, TLS_OUT_OF_INDEXES};
+OnceFlag notifySlotsOnce;
 
-private:
-    DWORD slots_[2];
-};
+void FreeNotifySlots() {
+    for (DWORD &slot : notifySlots) {
+        if (slot != TLS_OUT_OF_INDEXES) TlsFree(slot);
+        slot = TLS_OUT_OF_INDEXES;
+    }
+}
 
-const NotifySlots &Slots() {
-    static NotifySlots slots;
-    return slots;
+void AllocateNotifySlots() {
+    for (DWORD &slot : notifySlots) slot = TlsAlloc();
+    std::atexit(FreeNotifySlots);
+}
+
+DWORD NotifySlot(NotifyFlag flag) {
+    notifySlotsOnce.Run(AllocateNotifySlots);
+    return notifySlots[static_cast<int>(flag)];
 }
 
 }  // namespace
 
 bool GetNotifyFlag(NotifyFlag flag) {
-    DWORD slot = Slots().Slot(flag);
+    DWORD slot = NotifySlot(flag);
     return slot != TLS_OUT_OF_INDEXES && TlsGetValue(slot) != nullptr;
 }
 
 void SetNotifyFlag(NotifyFlag flag, bool on) {
-    DWORD slot = Slots().Slot(flag);
+    DWORD slot = NotifySlot(flag);
     if (slot != TLS_OUT_OF_INDEXES) TlsSetValue(slot, on ? reinterpret_cast<void *>(1) : nullptr);
 }
 

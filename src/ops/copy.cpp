@@ -6,11 +6,6 @@ namespace zl {
 
 namespace {
 
-bool TriedCopyOverride(Layer *overridesHolder, Layer *destination, Layer *source) {
-    const LayerOverrides *overrides = OverridesOf(overridesHolder);
-    return overrides != nullptr && overrides->copyLayer != nullptr && overrides->copyLayer(destination, source) != 0;
-}
-
 void CopyRegion(const LayerAccess &access) {
     int64_t rowPixelsBytes = static_cast<int64_t>(access.width) * 4;
     if (rowPixelsBytes == access.rowBytes && rowPixelsBytes == access.rowBytes2) {
@@ -31,9 +26,9 @@ extern "C" {
 
 int32_t ZL_CALL CopyLayer(Layer *destination, Layer *source) {
     if (destination == nullptr || destination->root == nullptr) return 0;
-    if (TriedCopyOverride(destination, destination, source)) return 1;
+    if (HostOverrideTookOver(destination, &LayerOverrides::copyLayer, destination, source)) return 1;
     if (source == nullptr || source->root == nullptr) return 0;
-    if (TriedCopyOverride(source, destination, source)) return 1;
+    if (HostOverrideTookOver(source, &LayerOverrides::copyLayer, destination, source)) return 1;
     AccessBracket bracket(destination, source);
     if (bracket.Opened()) {
         const LayerAccess &access = bracket.Access();

@@ -38,15 +38,13 @@ extern "C" {
 
 int32_t ZL_CALL ClearLayer(Layer *layer) {
     if (layer == nullptr || layer->root == nullptr) return 0;
-    const LayerOverrides *overrides = OverridesOf(layer);
-    if (overrides != nullptr && overrides->clearLayer != nullptr && overrides->clearLayer(layer) != 0) return 1;
+    if (HostOverrideTookOver(layer, &LayerOverrides::clearLayer, layer)) return 1;
     return FillLayer(layer, 0);
 }
 
 int32_t ZL_CALL SetLayer(Layer *layer, uint32_t colour) {
     if (layer == nullptr || layer->root == nullptr) return 0;
-    const LayerOverrides *overrides = OverridesOf(layer);
-    if (overrides != nullptr && overrides->setLayer != nullptr && overrides->setLayer(layer, colour) != 0) return 1;
+    if (HostOverrideTookOver(layer, &LayerOverrides::setLayer, layer, colour)) return 1;
     return FillLayer(layer, colour);
 }
 

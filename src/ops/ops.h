@@ -13,9 +13,16 @@ namespace zl {
 // pixels, and this copy keeps that result.
 void CopyPixelsForward(uint32_t *destination, const uint32_t *source, size_t count);
 
-// The root's override table, or null.
-inline const LayerOverrides *OverridesOf(const Layer *layer) {
-    return layer->root != nullptr ? layer->root->overrides : nullptr;
+// Offers the work to the host: calls the override procedure `entry` of the
+// table on holder's root with args. True when the procedure exists and
+// reports that the host has done the work (then the library does nothing,
+// and sends no notification).
+template <class Proc, class... Args>
+bool HostOverrideTookOver(const Layer *holder, Proc LayerOverrides::*entry, Args... args) {
+    const LayerOverrides *overrides = holder->root != nullptr ? holder->root->overrides : nullptr;
+    if (overrides == nullptr) return false;
+    Proc proc = overrides->*entry;
+    return proc != nullptr && proc(args...) != 0;
 }
 
 }  // namespace zl

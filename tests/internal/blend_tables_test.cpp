@@ -79,7 +79,10 @@ TEST(AlphaInverseTable, HoldsNearestReciprocalsAndAnAllOnesEntryZero) {
     EXPECT_EQ(bits, ~uint64_t{0});
 }
 
-TEST(MmxComposite, PackedRunEqualsTheScalarFormForEveryAlphaPair) {
+// Only where the run is packed MMX code: elsewhere it is the lane model
+// itself, and the comparison could not fail.
+#if defined(__i386__) || defined(__x86_64__)
+TEST(MmxComposite, PackedRunEqualsTheLaneModelForEveryAlphaPair) {
     // Odd and even positions, so that both halves of a packed pair and the
     // lone last pixel are covered.
     static uint32_t top[65537], bottom[65537], out[65537];
@@ -97,5 +100,6 @@ TEST(MmxComposite, PackedRunEqualsTheScalarFormForEveryAlphaPair) {
             ASSERT_EQ(out[i], zl::MmxCompositeScalar(top[i], bottom[i])) << i;
     }
 }
+#endif
 
 }  // namespace

@@ -393,4 +393,37 @@ TEST_F(AccessTest, ViewAsSecondLayerWithoutTargetDoesNotFail) {
     EXPECT_EQ(view.record.accessCount, 0);
 }
 
+TEST_F(AccessTest, ViewWithATargetAsTheSecondLayer) {
+    HostCanvas first(6, 6);
+    for (size_t i = 0; i < root.raw().size(); ++i) root.raw()[i] = static_cast<uint32_t>(i) + 1;
+    ViewRoot view(root.layer(), 2, 1);  // the target shows from (2, 1) of the view
+    root.layer()->beginAccess = nullptr;
+    root.layer()->endAccess = nullptr;
+    LayerAccess access;
+    ASSERT_EQ(BeginLayerAccess(&access, first.layer(), &view.record), 1);
+    ExpectRect(access.region, 2, 1, 6, 6);
+    ExpectRect(access.visible2, 2, 1, 102, 51);
+    EXPECT_EQ(access.pixels, &first.at(2, 1));
+    EXPECT_EQ(access.pixels2, RootPixel(0, 0));
+    EXPECT_EQ(access.rowBytes2, 400);
+    EXPECT_EQ(access.layer2->parent, &view.record);
+    EXPECT_EQ(access.layer2->flags, 3u);
+    EXPECT_EQ(view.record.accessCount, 1);
+    EXPECT_EQ(root.layer()->accessCount, 0);
+    EXPECT_EQ(EndLayerAccess(&access), 1);
+    EXPECT_EQ(view.record.accessCount, 0);
+    EXPECT_EQ(view.record.firstChild, nullptr);
+    EXPECT_EQ(view.record.refCount, 1);
+    EXPECT_EQ(hooks.begins, 1);
+    EXPECT_EQ(hooks.ends, 1);
+
+    // Copying from the view reads the target where the view shows it.
+    EXPECT_EQ(CopyLayer(first.layer(), &view.record), 1);
+    for (int32_t y = 0; y < 6; ++y)
+        for (int32_t x = 0; x < 6; ++x) {
+            uint32_t expected = x >= 2 && y >= 1 ? root.at(x - 2, y - 1) : 0u;
+            ASSERT_EQ(first.at(x, y), expected) << x << "," << y;
+        }
+}
+
 }  // namespace

@@ -125,4 +125,34 @@ TEST_F(ClipTest, UnionRectIsInTheFirstLayersCoordinates) {
     DeleteLayer(other);
 }
 
+TEST_F(ClipTest, ClippingAChildWhoseParentIsGoneKeepsItsPlace) {
+    Layer *parent = CreateClippedLayer(root.layer());
+    ClipLayerXYWH(parent, 90, 40, 10, 10);
+    Layer *orphan = CreateClippedLayer(parent);
+    ClipLayerXYWH(orphan, 2, 2, 5, 5);
+    Layer *grandchild = CreateClippedLayer(orphan);
+    ClipLayerXYWH(grandchild, 1, 1, 2, 2);
+    EXPECT_EQ(DeleteLayer(parent), 1);
+    ASSERT_EQ(orphan->parent, nullptr);
+
+    // Refused: nothing to place it in. The window is stored, nothing moves.
+    LayerRect rect{0, 0, 50, 50};
+    EXPECT_EQ(ClipLayer(orphan, &rect), 0);
+    EXPECT_EQ(ClipLayerXYWH(orphan, -20, -20, 200, 200), 1);
+    ExpectRect(orphan->clipRect, -20, -20, 180, 180);
+    ExpectRect(orphan->bounds, 92, 42, 97, 47);
+    ExpectRect(grandchild->bounds, 93, 43, 95, 45);
+
+    // The orphan still draws exactly where it was, inside its root.
+    EXPECT_EQ(SetLayer(orphan, 0xFF0000FF), 1);
+    for (int32_t y = 0; y < 50; ++y)
+        for (int32_t x = 0; x < 100; ++x) {
+            bool inside = x >= 92 && x < 97 && y >= 42 && y < 47;
+            ASSERT_EQ(root.at(x, y), inside ? 0xFF0000FFu : 0u) << x << "," << y;
+        }
+    DeleteLayer(grandchild);
+    DeleteLayer(orphan);
+    EXPECT_EQ(root.layer()->refCount, 2);  // the root's own and the fixture's child
+}
+
 }  // namespace

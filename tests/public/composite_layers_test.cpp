@@ -127,8 +127,6 @@ TEST(CompositLayers, OutputCompositesOnlyWhereAllThreeOverlap) {
         }
     }
     // Disjoint inputs: nothing in common, nothing written.
-    Layer *far = CreateClippedLayer(topCanvas.layer());
-    ClipLayerXYWH(far, 0, 0, 20, 20);
     HostCanvas lowBottom(10, 1);
     output.raw().assign(100, 0x55555555);
     Layer *shifted = CreateClippedLayer(output.layer());
@@ -136,7 +134,6 @@ TEST(CompositLayers, OutputCompositesOnlyWhereAllThreeOverlap) {
     EXPECT_EQ(CompositOnOutputLayer(top, lowBottom.layer(), shifted), 1);
     for (uint32_t px : output.raw()) ASSERT_EQ(px, 0x55555555u);
     DeleteLayer(shifted);
-    DeleteLayer(far);
     DeleteLayer(top);
 }
 
@@ -223,6 +220,70 @@ TEST_F(CompositNotifyTest, OutputCopyingOneInputUpdatesTwice) {
     EXPECT_EQ(InBothChains([&] { CompositOnOutputLayer(nullptr, bottom.layer(), output.layer()); }),
               (std::vector<std::string>{"bottom.refresh", "bottom.refresh", "output.update", "output.update"}));
     EXPECT_EQ(output.at(0, 0), 0xFF0000FFu);
+}
+
+TEST_F(CompositNotifyTest, OutputWhoseInputsShareNoPixelStillUpdatesTheOutput) {
+    // Both inputs overlap the output, but not each other where they are laid
+    // on it: nothing is composited, and the output's update still goes out.
+    Layer *topLeft = CreateClippedLayer(top.layer());
+    ClipLayerXYWH(topLeft, 0, 0, 2, 2);
+    Layer *shiftedBottom = CreateClippedLayer(bottom.layer());
+    ClipLayerXYWH(shiftedBottom, -2, -2, 4, 4);  // visible part starts at (2, 2)
+    EXPECT_EQ(InBothChains([&] { CompositOnOutputLayer(topLeft, shiftedBottom, output.layer()); }),
+              (std::vector<std::string>{"top.refresh", "bottom.refresh", "output.update"}));
+    for (uint32_t px : output.raw()) EXPECT_EQ(px, 0u);
+    DeleteLayer(shiftedBottom);
+    DeleteLayer(topLeft);
+}
+
+// The documented order of the row loops: row by row from the top, each row
+// from left to right, every pixel read just before its composite is stored.
+// Where two windows of one buffer overlap, later pixels read what earlier
+// ones wrote.
+void CompositeInDocumentedOrder(std::vector<uint32_t> &buffer, int32_t stride, int32_t topX, int32_t topY,
+                                int32_t bottomX, int32_t bottomY, int32_t width, int32_t height, bool intoTop) {
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            uint32_t &t = buffer[static_cast<size_t>((topY + y) * stride + topX + x)];
+            uint32_t &b = buffer[static_cast<size_t>((bottomY + y) * stride + bottomX + x)];
+            uint32_t result = CompositPel(t, b);
+            (intoTop ? t : b) = result;
+        }
+    }
+}
+
+TEST(CompositLayers, OverlappingWindowsOfOneBufferFollowTheDocumentedOrder) {
+    struct Case {
+        int32_t topX, topY, bottomX, bottomY;
+    } cases[] = {
+        {3, 0, 0, 0},  // the written window lies right of the read one
+        {0, 0, 3, 0},  // ... left of it
+        {1, 2, 0, 0},  // below and to the right: rows read what rows wrote
+        {0, 0, 1, 2},
+    };
+    for (bool intoTop : {true, false}) {
+        for (const Case &k : cases) {
+            HostCanvas canvas(12, 9);
+            for (size_t i = 0; i < canvas.raw().size(); ++i)
+                canvas.raw()[i] = (Mix(static_cast<uint32_t>(i) + 99) & 0x7FFFFFFF) | 0x10000000;
+            std::vector<uint32_t> expected = canvas.raw();
+            CompositeInDocumentedOrder(expected, 12, k.topX, k.topY, k.bottomX, k.bottomY, 8, 6, intoTop);
+            Layer *topWindow = CreateClippedLayer(canvas.layer());
+            Layer *bottomWindow = CreateClippedLayer(canvas.layer());
+            ClipLayerXYWH(topWindow, k.topX, k.topY, 8, 6);
+            ClipLayerXYWH(bottomWindow, k.bottomX, k.bottomY, 8, 6);
+            if (intoTop)
+                CompositOnTopLayer(topWindow, bottomWindow);
+            else
+                CompositOnBottomLayer(topWindow, bottomWindow);
+            for (size_t i = 0; i < expected.size(); ++i)
+                ASSERT_EQ(Hex(canvas.raw()[i]), Hex(expected[i]))
+                    << (intoTop ? "on top " : "on bottom ") << k.topX << "," << k.topY << " / " << k.bottomX
+                    << "," << k.bottomY << " at " << i;
+            DeleteLayer(bottomWindow);
+            DeleteLayer(topWindow);
+        }
+    }
 }
 
 }  // namespace

@@ -120,12 +120,9 @@ TEST_F(FillCopyTest, OverridesTakeOverClearAndSet) {
     overrides.setLayer = SetOverride;
     canvas.layer()->overrides = &overrides;
     canvas.layer()->beginAccess = CountBegin;
-    LayerNotifier receiver{CountUpdate};
-    canvas.layer()->updateNotifier = &receiver;
     Layer *child = CreateClippedLayer(canvas.layer());
 
     overrideLog.result = 1;
-    EXPECT_EQ(UpdateLayerEx(nullptr), 0);
     EXPECT_EQ(ClearLayer(child), 1);
     EXPECT_EQ(SetLayer(child, 0xABCDEF01), 1);
     EXPECT_EQ(overrideLog.calls, (std::vector<std::string>{"clear", "set"}));
@@ -282,6 +279,46 @@ TEST_F(FillCopyTest, SourcesAreRefreshedAndDestinationsUpdated) {
     RefreshLayerEx(trigger.layer());
     EXPECT_EQ(refreshes, 2);  // the two copies read the source
     EXPECT_EQ(updates, 0);
+}
+
+// Runs the three operations that a host may take over.
+int32_t ZL_CALL RunOverridableOperations(Layer *, LayerNotifier *) {
+    CopyLayer(chainDestination, chainSource);
+    SetLayer(chainDestination, 0x33333333);
+    ClearLayer(chainDestination);
+    return 1;
+}
+
+TEST_F(FillCopyTest, AnOverrideThatTakesOverSendsNoNotification) {
+    HostCanvas destination(4, 4, 0x11111111), source(4, 4, 0xFF000000), trigger(1, 1);
+    LayerOverrides table{};
+    table.copyLayer = CopyOverrideA;
+    table.setLayer = SetOverride;
+    table.clearLayer = ClearOverride;
+    destination.layer()->overrides = &table;
+    LayerNotifier refresh{CountRefresh}, update{CountUpdate}, driver{RunOverridableOperations};
+    source.layer()->refreshNotifier = &refresh;
+    destination.layer()->updateNotifier = &update;
+    trigger.layer()->updateNotifier = &driver;
+    trigger.layer()->refreshNotifier = &driver;
+    chainSource = source.layer();
+    chainDestination = destination.layer();
+    refreshes = 0;
+
+    overrideLog.result = 1;  // the host does every piece of work
+    UpdateLayerEx(trigger.layer());
+    RefreshLayerEx(trigger.layer());
+    EXPECT_EQ(overrideLog.calls, (std::vector<std::string>{"copyA", "set", "clear", "copyA", "set", "clear"}));
+    EXPECT_EQ(updates, 0);
+    EXPECT_EQ(refreshes, 0);
+    EXPECT_EQ(destination.at(1, 1), 0x11111111u);
+
+    overrideLog.result = 0;  // the host declines: the library works and reports
+    UpdateLayerEx(trigger.layer());
+    EXPECT_EQ(updates, 3);
+    RefreshLayerEx(trigger.layer());
+    EXPECT_EQ(refreshes, 1);
+    EXPECT_EQ(destination.at(1, 1), 0u);
 }
 
 }  // namespace
