@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "ZantrelLayer.h"
+#include "cmd_gallery.h"
+#include "cmd_version.h"
 #include "demo.h"
 #include "layer_ref.h"
 #include "png_io.h"
@@ -31,6 +33,8 @@ const char kProgramUsage[] =
     "  demo [-o FILE]                          render the built-in scene (default: demo.png)\n"
     "  over TOP.png BOTTOM.png -o OUT.png [--at X,Y]\n"
     "                                          composite TOP over BOTTOM\n"
+    "  gallery DIR                             render the gallery: PNGs and index.html\n"
+    "  --version                               print the version\n"
     "\n"
     "With no command, zantrel runs `demo`.\n"
     "Run `zantrel COMMAND --help` for a command's options.\n";
@@ -240,6 +244,8 @@ int main(int argc, char **argv) {
     }
     if (command == "demo") return RunDemo(rest);
     if (command == "over") return RunOver(rest);
+    if (command == "gallery") return zantrel::RunGallery(rest);
+    if (command == "--version" || command == "version") return zantrel::RunVersion();
     if (!command.empty() && command[0] == '-') return UsageError("zantrel", "unknown option '" + command + "'");
     return UsageError("zantrel", "unknown command '" + command + "'");
 }
