@@ -13,14 +13,27 @@ include(CMakePackageConfigHelpers)
 
 set(ZL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/ZantrelLayer)
 
+if(NOT WIN32)
+  # Libraries installed beside it (the sibling library) are found from the
+  # library's own directory, whatever the host's search path.
+  set_target_properties(ZantrelLayer PROPERTIES INSTALL_RPATH "$ORIGIN")
+endif()
 install(TARGETS ZantrelLayer EXPORT ZantrelLayerTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-# The sibling image-conversion library ships beside the layer library.
+# The sibling image-conversion library ships beside the layer library. It
+# joins the export set because the layer library links it; its headers stay
+# out of the package (hosts call only the layer library), so its include
+# directories count in the build tree alone.
 if(TARGET Quoravel)
-  install(TARGETS Quoravel
+  get_target_property(ZL_QUORAVEL_INCLUDES Quoravel INTERFACE_INCLUDE_DIRECTORIES)
+  if(ZL_QUORAVEL_INCLUDES)
+    list(TRANSFORM ZL_QUORAVEL_INCLUDES REPLACE "^(.+)$" "$<BUILD_INTERFACE:\\1>")
+    set_property(TARGET Quoravel PROPERTY INTERFACE_INCLUDE_DIRECTORIES "${ZL_QUORAVEL_INCLUDES}")
+  endif()
+  install(TARGETS Quoravel EXPORT ZantrelLayerTargets
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
