@@ -14,7 +14,7 @@ installed() {
 }
 
 pkgs=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpixman-1-dev
-      libpng-dev pkg-config g++-mingw-w64-i686 dpkg-dev)
+      libpng-dev pkg-config g++-mingw-w64-i686 dpkg-dev doxygen)
 missing=()
 for p in "${pkgs[@]}"; do
   installed "$p" || missing+=("$p")

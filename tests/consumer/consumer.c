@@ -55,6 +55,21 @@ int main(void) {
     SetLayer(owned, 0x40123456u);
     CopyLayer(bottomLayer, owned);
     ok &= Check("SetLayer then CopyLayer", bottom, 0x40123456u);
+
+    /* The README's example: the top composited through a window of the
+     * bottom, its corner at (1, 1); the window's edges cut it. */
+    for (int i = 0; i < W * H; ++i) bottom[i] = 0xFF0000FFu;
+    Layer *window = CreateClippedLayer(bottomLayer);
+    ClipLayerXYWH(window, 1, 1, W, H);
+    CompositOnBottomLayer(topLayer, window);
+    for (int i = 0; i < W * H; ++i) {
+        uint32_t expected = (i % W >= 1 && i / W >= 1) ? 0xFF80007Fu : 0xFF0000FFu;
+        if (bottom[i] != expected) {
+            printf("window: pixel %d is %08X, expected %08X\n", i, (unsigned)bottom[i], (unsigned)expected);
+            ok = 0;
+        }
+    }
+    ok &= DeleteLayer(window) == 1;
     ok &= CompositPel(0x800000FFu, 0x80FF0000u) == 0xBF5400ABu;
 
     ok &= DeleteLayer(owned) == 1;
