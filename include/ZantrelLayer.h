@@ -1,10 +1,27 @@
-/*
- * ZantrelLayer: layers of straight-alpha ARGB pixels, their trees of clipped
- * windows, and the operations that combine and transform them.
+/**
+ * @file ZantrelLayer.h
+ * @brief ZantrelLayer: layers of straight-alpha ARGB pixels, their trees of
+ * clipped windows, and the operations that combine and transform them.
  *
  * Pixels are 32-bit 0xAARRGGBB values with straight (non-premultiplied) alpha.
  * Every record here is shared with the host: field order and widths are part
  * of the interface. On 32-bit targets every field is one 32-bit word.
+ *
+ * The conventions that every export follows (results, ownership, the access
+ * bracket, notifications, threads) are on the @ref index "main page".
+ * Each export's entry lists its arguments and result, what it refuses, who
+ * owns what, the notifications it sends and the host procedures it calls.
+ */
+
+/**
+ * @def ZL_CALL
+ * The calling convention of every export and of every host procedure stored
+ * in a record: the C convention (`__cdecl` on 32-bit Windows), the caller
+ * removes the arguments.
+ *
+ * @def ZL_API
+ * Marks an export. On Windows the names and ordinals come from the module
+ * definition file `ZantrelLayer.def`; elsewhere the symbol is made visible.
  */
 #ifndef ZANTREL_LAYER_H
 #define ZANTREL_LAYER_H
@@ -31,98 +48,180 @@
 extern "C" {
 #endif
 
-/* Right and bottom are exclusive. Rectangles are never normalised. */
+/**
+ * A rectangle of whole pixels, x to the right and y downwards. Right and
+ * bottom are exclusive, so the width is right - left. Rectangles are never
+ * normalised: one whose right is not greater than its left (or bottom not
+ * greater than top) is empty.
+ */
 typedef struct LayerRect {
-    int32_t left;
-    int32_t top;
-    int32_t right;
-    int32_t bottom;
+    int32_t left;   /**< First column. */
+    int32_t top;    /**< First row. */
+    int32_t right;  /**< Column after the last. */
+    int32_t bottom; /**< Row after the last. */
 } LayerRect;
 
+/** The record that describes one layer; see struct Layer. */
 typedef struct Layer Layer;
+/** A host-owned receiver of change notifications; see struct LayerNotifier. */
 typedef struct LayerNotifier LayerNotifier;
 
-/* Host procedures stored in layer records. */
+/**
+ * Host procedure in a root's Layer::beginAccess, called when the root's
+ * access count goes from 0 to 1, before the buffer address is read: it may
+ * set or move the root's `pixels` and `rowBytes`. Called with the root and
+ * null; the result is ignored.
+ */
 typedef int32_t(ZL_CALL *LayerBeginAccessProc)(Layer *root, void *unused);
+/**
+ * Host procedure in a root's Layer::endAccess, called when the root's access
+ * count returns to 0. Called with the root and the layer that the caller of
+ * BeginLayerAccess passed (never a temporary access layer). Returning 0 makes
+ * EndLayerAccess return 0.
+ */
 typedef int32_t(ZL_CALL *LayerEndAccessProc)(Layer *root, Layer *layer);
+/**
+ * Host procedure in Layer::destroy, called by DeleteLayer with the layer and
+ * null when the layer's last reference goes, before the record is unlinked
+ * and freed. The result is ignored.
+ */
 typedef int32_t(ZL_CALL *LayerDestroyProc)(Layer *layer, void *unused);
+/**
+ * The procedure of a LayerNotifier, called with the layer reported (for a
+ * root, the temporary access layer that stands for it) and the notifier
+ * record itself. Non-zero means the receiver did its work.
+ */
 typedef int32_t(ZL_CALL *LayerNotifyProc)(Layer *layer, LayerNotifier *notifier);
 
-/* Override procedures: a non-zero result means the host has done the work. */
+/** Override of ClearLayer: non-zero means the host has cleared the layer. */
 typedef int32_t(ZL_CALL *LayerClearOverrideProc)(Layer *layer);
+/** Override of SetLayer: non-zero means the host has filled the layer with colour. */
 typedef int32_t(ZL_CALL *LayerSetOverrideProc)(Layer *layer, uint32_t colour);
+/** Override of CopyLayer: non-zero means the host has copied source into destination. */
 typedef int32_t(ZL_CALL *LayerCopyOverrideProc)(Layer *destination, Layer *source);
 
-/* Host-owned table of override procedures, hung on a root's `overrides`.
- * The first two entries are not used by the library; null entries are skipped. */
+/**
+ * Host-owned table of override procedures, hung on a root's
+ * Layer::overrides. Only the root's table is consulted, whichever layer of
+ * the tree an operation is given. A procedure that returns non-zero has done
+ * the whole operation: the library then touches no pixel, opens no access
+ * and sends no notification. A null entry, or a result of 0, lets the
+ * library do the work. The library never writes or frees the table.
+ */
 typedef struct LayerOverrides {
-    void *unused0;
-    void *unused1;
-    LayerClearOverrideProc clearLayer;
-    LayerSetOverrideProc setLayer;
-    LayerCopyOverrideProc copyLayer;
+    void *unused0;                      /**< Not used by the library. */
+    void *unused1;                      /**< Not used by the library. */
+    LayerClearOverrideProc clearLayer;  /**< Tried by ClearLayer with the layer. */
+    LayerSetOverrideProc setLayer;      /**< Tried by SetLayer with the layer and the colour. */
+    LayerCopyOverrideProc copyLayer;    /**< Tried by CopyLayer with (destination, source), first on
+                                             the destination's root, then on the source's root. */
 } LayerOverrides;
 
-/* Host-owned receiver of change notifications. Only the first word is the
- * library's; the host may embed this record at the start of a larger one. */
+/**
+ * Host-owned receiver of change notifications, hung on a layer's
+ * Layer::refreshNotifier or Layer::updateNotifier. Only the first word is
+ * the library's; the host may embed this record at the start of a larger
+ * one and find its own data from the pointer it is handed.
+ */
 struct LayerNotifier {
+    /** Called with (layer, this record); may be null, which counts as a receiver that succeeded. */
     LayerNotifyProc notify;
 };
 
-/* Layer kinds, in bits 0-1 of `flags`. */
+/** Layer kinds, in bits 0-1 of Layer::flags, and the flag of owned pixels. */
 enum {
-    LayerKindRoot = 0,
-    LayerKindView = 1,
-    LayerKindClipped = 2,
-    LayerKindAccess = 3,
-    LayerKindMask = 3,
-    LayerOwnsPixels = 16
+    LayerKindRoot = 0,    /**< A root with a pixel buffer (CreateLayer, CreateCompatibleLayer). */
+    LayerKindView = 1,    /**< A root without pixels that shows Layer::target; no export makes one. */
+    LayerKindClipped = 2, /**< A clipped window onto its parent (CreateClippedLayer). */
+    LayerKindAccess = 3,  /**< A temporary clipped child that stands for a root during one access. */
+    LayerKindMask = 3,    /**< Mask of the kind bits. */
+    LayerOwnsPixels = 16  /**< The library allocated the buffer and frees it with the layer. */
 };
 
+/**
+ * One layer: a rectangle of pixels in a root's buffer, and its place in a
+ * tree of clipped windows. The library allocates the record (zero-filled);
+ * the host reads its fields and installs its own procedures and receivers by
+ * writing Layer::overrides, Layer::beginAccess, Layer::endAccess,
+ * Layer::destroy, Layer::refreshNotifier and Layer::updateNotifier. No export
+ * sets those fields. The other fields belong to the library.
+ */
 struct Layer {
+    /** Root: address of pixel (0, 0) of the buffer. Clipped layer: the root buffer's pixel (0, 0) as well. */
     uint32_t *pixels;
+    /** Root: width in pixels. Clipped layer: width of its visible part as last computed by an access. */
     int32_t width;
+    /** Root: height in rows. Clipped layer: height of its visible part as last computed by an access. */
     int32_t height;
+    /** Bytes from the start of one row to the next; negative for bottom-up buffers. */
     int32_t rowBytes;
+    /** Root only; may be null. Host table of override procedures (LayerOverrides). */
     LayerOverrides *overrides;
+    /** Root only; may be null. Called when the first access on the tree opens. */
     LayerBeginAccessProc beginAccess;
+    /** Root only; may be null. Called when the last access on the tree closes. */
     LayerEndAccessProc endAccess;
+    /** Any layer; may be null. Called by DeleteLayer when the last reference goes. */
     LayerDestroyProc destroy;
+    /** May be null. Receiver of refresh notifications for this layer and its descendants. */
     LayerNotifier *refreshNotifier;
+    /** May be null. Receiver of update notifications for this layer and its descendants. */
     LayerNotifier *updateNotifier;
+    /** Number of references; 1 at creation. A root also counts every reference on its clipped layers. */
     int32_t refCount;
+    /** Bits 0-1: the kind (LayerKindRoot ... LayerKindAccess); bit 4: LayerOwnsPixels. */
     uint32_t flags;
+    /** Root only: number of accesses open on the tree. */
     int32_t accessCount;
+    /** Root of the tree; a root points to itself. */
     Layer *root;
+    /** Parent layer; null for roots. */
     Layer *parent;
+    /** Newest child; children are linked from newest to oldest. */
     Layer *firstChild;
+    /** Next newer child of the same parent; null for the newest. */
     Layer *prevSibling;
+    /** Next older child of the same parent; null for the oldest. */
     Layer *nextSibling;
+    /** View root only: the layer whose pixels the view shows. */
     Layer *target;
+    /** View root only: horizontal offset of the target. */
     int32_t targetX;
+    /** View root only: vertical offset of the target. */
     int32_t targetY;
+    /** Visible part, relative to the layer's own top-left corner; computed at every access. */
     LayerRect visibleRect;
+    /** The layer's rectangle in the root's coordinates; a root's is (0, 0, width, height). */
     LayerRect bounds;
+    /** The layer's rectangle relative to its parent's top-left corner, as last set by ClipLayer; 0 for roots. */
     LayerRect clipRect;
+    /** Visible part in the root's coordinates; computed at every access. */
     LayerRect visibleBounds;
 };
 
-/* Filled by BeginLayerAccess, closed by EndLayerAccess. Pixel (x, y) of the
- * region lies at byte address pixels + y * rowBytes + 4 * x. */
+/**
+ * The region that BeginLayerAccess opens on one or two layers, closed by
+ * EndLayerAccess. The caller provides the record (usually a local); the two
+ * layers are laid on each other with their top-left corners together. Pixel
+ * (x, y) of the region lies at byte address `pixels + y * rowBytes + 4 * x`,
+ * and in the second layer at `pixels2 + y * rowBytes2 + 4 * x`.
+ */
 typedef struct LayerAccess {
-    int32_t width;
-    int32_t height;
-    LayerRect region;
-    Layer *layer;
-    uint32_t *origin;
-    uint32_t *pixels;
-    int32_t rowBytes;
-    LayerRect visible;
-    Layer *layer2;
-    uint32_t *origin2;
-    uint32_t *pixels2;
-    int32_t rowBytes2;
-    LayerRect visible2;
+    int32_t width;     /**< Width of the region in pixels; above 0 after a successful open. */
+    int32_t height;    /**< Height of the region in rows; above 0 after a successful open. */
+    LayerRect region;  /**< The region, relative to the first layer's top-left corner. */
+    Layer *layer;      /**< The first layer, or the temporary access layer that stands for a root.
+                            Leave it as set: EndLayerAccess releases it. */
+    uint32_t *origin;  /**< Address of the first layer's pixel (0, 0) in the root buffer. */
+    uint32_t *pixels;  /**< Address of the region's first pixel in the first layer. */
+    int32_t rowBytes;  /**< Row stride of the first layer's buffer in bytes. */
+    LayerRect visible; /**< The first layer's visible part (its Layer::visibleRect). */
+    Layer *layer2;     /**< The second layer (or its temporary access layer); null when there is none. */
+    uint32_t *origin2; /**< As origin, for the second layer; null when there is none. */
+    uint32_t *pixels2; /**< Address of the region's first pixel in the second layer; null when there is
+                            no second layer, its pixels cannot be resolved or the two do not overlap. */
+    int32_t rowBytes2; /**< Row stride of the second layer's buffer in bytes. */
+    LayerRect visible2; /**< The second layer's visible part; equal to visible when it is not usable. */
 } LayerAccess;
 
 #if (defined(__i386__) || defined(_M_IX86)) && !defined(_WIN64)
@@ -180,48 +279,497 @@ ZL_CHECK_WORD(LayerAccess, visible2, 18);
 #endif
 
 /* Layer lifetime */
+
+/**
+ * Creates a root over a new zero-filled buffer (all pixels 0x00000000,
+ * transparent black) of width x height x planeCount pixels, with
+ * `rowBytes` = 4 x width and Layer::flags exactly LayerOwnsPixels. The layer
+ * covers the first width x height pixels; pass planeCount 1.
+ * @param width Width in pixels, at least 1.
+ * @param height Height in rows, at least 1.
+ * @param planeCount Number of width x height planes to allocate, at least 1.
+ * @return The new root with one reference, or null.
+ * @par Refusals
+ * Null when an argument is 0 or negative, when the buffer's byte count does
+ * not fit in 32 bits (or a row's in a signed 32-bit stride), or when memory
+ * runs out; nothing then stays allocated.
+ * @par Ownership
+ * The caller owns the one reference and drops it with DeleteLayer; the
+ * library frees the buffer with the record.
+ * @par Notifications and host procedures
+ * None.
+ */
 ZL_API Layer *ZL_CALL CreateLayer(int32_t width, int32_t height, int32_t planeCount);
+/**
+ * Creates a root that wraps host memory, without copying or checking it.
+ * @param pixels Address of pixel (0, 0); for a bottom-up buffer the first
+ *        pixel of the top row, with a negative rowBytes.
+ * @param width Width in pixels.
+ * @param height Height in rows.
+ * @param rowBytes Bytes from one row to the next (negative for bottom-up).
+ * @return The new root with one reference (Layer::flags 0), or null.
+ * @par Refusals
+ * Null only when memory runs out. No argument is validated: the host
+ * vouches that width x height pixels at that stride are its memory.
+ * @par Ownership
+ * The buffer stays the host's and must outlive the layer (the host may also
+ * supply or move it later from Layer::beginAccess). The caller owns the one
+ * reference and drops it with DeleteLayer, which never frees the buffer.
+ * @par Notifications and host procedures
+ * None.
+ */
 ZL_API Layer *ZL_CALL CreateCompatibleLayer(uint32_t *pixels, int32_t width, int32_t height,
                                             int32_t rowBytes);
+/**
+ * Creates a clipped window (LayerKindClipped) onto parent, a root or another
+ * clipped layer. The window first covers the parent, Layer::clipRect
+ * (0, 0, parent width, parent height); place it with ClipLayer or
+ * ClipLayerXYWH. It becomes the parent's Layer::firstChild.
+ * @param parent The layer to open the window on.
+ * @return The new clipped layer with one reference, or null.
+ * @par Refusals
+ * Null when parent is null or memory runs out.
+ * @par Ownership
+ * The caller owns the one reference and drops it with DeleteLayer. Each
+ * reference on a clipped layer also counts on its root, so the root outlives
+ * it. Delete a clipped layer's own clipped children before its last
+ * reference goes; a child whose parent is freed first is detached: it keeps
+ * its root, stays clipped to the root's buffer and can still be deleted.
+ * @par Notifications and host procedures
+ * None. The new layer's procedures and receivers are null; accesses and
+ * notifications find them on its ancestors.
+ */
 ZL_API Layer *ZL_CALL CreateClippedLayer(Layer *parent);
+/**
+ * Adds a reference to a layer; for a clipped layer also one to its root.
+ * @param layer The layer.
+ * @return 1, or 0 for a null layer.
+ * @par Refusals
+ * A null layer (0, nothing changes).
+ * @par Ownership
+ * The caller owns the added reference and drops it with DeleteLayer.
+ * @par Notifications and host procedures
+ * None.
+ */
 ZL_API int32_t ZL_CALL AddRefCountLayer(Layer *layer);
+/**
+ * Drops a reference, and frees the layer with the last one. For a clipped
+ * layer the reference it held on its root is dropped too, which may free the
+ * root as well (the child's Layer::destroy runs before the root's). Runs
+ * under the process-wide layer lock, so deletions of layers of one tree from
+ * several threads are serialised.
+ * @param layer The layer.
+ * @return 1 when the layer's record was freed, 0 when it is still referenced
+ *         or layer is null.
+ * @par Refusals
+ * A null layer (0, nothing changes).
+ * @par Ownership
+ * Frees the record when its count reaches 0, and the buffer when the layer
+ * has LayerOwnsPixels. The record is cleared before it is freed; the host
+ * must not use a layer after the DeleteLayer that dropped its last reference.
+ * @par Host procedures called
+ * Layer::destroy (layer, null) of each layer freed, before it is unlinked.
+ * @par Notifications
+ * None.
+ */
 ZL_API int32_t ZL_CALL DeleteLayer(Layer *layer);
 
 /* Clipping and rectangles */
+
+/**
+ * Places a clipped layer's window in its parent and moves all of its
+ * descendants with it (each keeps its own Layer::clipRect relative to its
+ * moved parent). The rectangle is not checked and need not lie inside the
+ * parent: what lies outside any ancestor is simply not visible, and an empty
+ * or inverted rectangle makes the layer invisible.
+ * @param layer A clipped layer (LayerKindClipped or LayerKindAccess).
+ * @param rect The window, relative to the parent's top-left corner.
+ * @return 1 on success, 0 when refused.
+ * @par Refusals
+ * 0 when rect or layer is null or the layer is not a clipped layer (nothing
+ * changes), or when it has no parent (the rectangle is then kept in
+ * Layer::clipRect but nothing is placed).
+ * @par Ownership, notifications and host procedures
+ * None.
+ */
 ZL_API int32_t ZL_CALL ClipLayer(Layer *layer, const LayerRect *rect);
+/**
+ * ClipLayer with the rectangle (x, y, x + w, y + h), the sums wrapping
+ * around in 32 bits.
+ * @param layer A clipped layer.
+ * @param x Left edge relative to the parent.
+ * @param y Top edge relative to the parent.
+ * @param w Width.
+ * @param h Height.
+ * @return Always 1, also when ClipLayer refused.
+ * @par Refusals
+ * As ClipLayer, but not reported.
+ * @par Ownership, notifications and host procedures
+ * None.
+ */
 ZL_API int32_t ZL_CALL ClipLayerXYWH(Layer *layer, int32_t x, int32_t y, int32_t w, int32_t h);
+/**
+ * Writes where the Layer::bounds of two layers of one tree overlap,
+ * relative to a's top-left corner. The result is not tested for emptiness:
+ * for disjoint layers right <= left or bottom <= top.
+ * @param a The layer whose coordinates the result is in.
+ * @param b The other layer.
+ * @param out Receives the overlap.
+ * @return 1, or 0 when refused.
+ * @par Refusals
+ * 0, leaving out alone, when an argument is null or the layers have
+ * different roots.
+ * @par Ownership, notifications and host procedures
+ * None.
+ */
 ZL_API int32_t ZL_CALL GetUnionRectRef(Layer *a, Layer *b, LayerRect *out);
 
 /* Access bracket */
+
+/**
+ * Opens one layer, or two laid on each other at their top-left corners, for
+ * pixel access: resolves each to its place in its root's buffer, computes its
+ * visible part through all of its ancestors, and fills access with the
+ * region where the visible parts overlap (or the first layer's visible part
+ * when the second is null, has no pixels or does not overlap; then
+ * LayerAccess::pixels2 is null). Every operation of the library brackets its
+ * work this way, and so may the host. Always call EndLayerAccess afterwards,
+ * also when this returned 0: that releases what a failed open already took.
+ * @param access Caller's record; cleared first.
+ * @param layer The first layer.
+ * @param layer2 The second layer, or null.
+ * @return 1 when the region is ready (width and height above 0), else 0.
+ * @par Refusals
+ * 0 when access or layer is null, a layer has no root, the first layer's
+ * root (or a view's target) has no pixels, its visible part is empty, or a
+ * temporary layer cannot be made. A second layer that cannot be used is not
+ * a refusal. The region never reaches outside the root's buffer, also when
+ * 32-bit coordinates wrap around.
+ * @par Ownership
+ * For a root, a temporary LayerKindAccess child stands for it in
+ * LayerAccess::layer (or LayerAccess::layer2), holding one reference on the
+ * root until EndLayerAccess deletes it. Each root involved has its
+ * Layer::accessCount raised until then. Accesses nest.
+ * @par Host procedures called
+ * Layer::beginAccess (root, null) of each root whose access count goes from
+ * 0 to 1, before its buffer address is read.
+ * @par Notifications
+ * None.
+ */
 ZL_API int32_t ZL_CALL BeginLayerAccess(LayerAccess *access, Layer *layer, Layer *layer2);
+/**
+ * Closes what BeginLayerAccess opened in access: deletes the temporary
+ * access layers and lowers the roots' access counts. Leave
+ * LayerAccess::layer and LayerAccess::layer2 as BeginLayerAccess set them.
+ * @param access The record that BeginLayerAccess filled.
+ * @return 1 on success; 0 when refused or when an Layer::endAccess procedure
+ *         returned 0.
+ * @par Refusals
+ * 0 when access or its layer is null or a layer has no root. A root whose
+ * access count is already 0 is left alone.
+ * @par Ownership
+ * Drops the references the temporary layers held. The second layer is
+ * released even when the first root's endAccess returned 0.
+ * @par Host procedures called
+ * Layer::endAccess (root, layer passed to BeginLayerAccess) of each root
+ * whose access count returns to 0.
+ * @par Notifications
+ * None.
+ */
 ZL_API int32_t ZL_CALL EndLayerAccess(LayerAccess *access);
 
 /* Change notifications */
+
+/**
+ * Asks the nearest refresh receiver of layer (Layer::refreshNotifier on the
+ * layer or its nearest ancestor that has one) to bring the layer up to date.
+ * While the receiver runs, every layer that library operations read as a
+ * source is reported to its own refresh receiver first (a pull chain);
+ * update reports reach no receiver. Outside RefreshLayerEx and UpdateLayerEx,
+ * operations call no receiver at all.
+ * @param layer The layer to refresh.
+ * @return 1 when the receiver returned non-zero or has no procedure; 0 when
+ *         layer is null, no receiver was found, or the receiver returned 0.
+ * @par Refusals
+ * A null layer (0).
+ * @par Notifications
+ * One refresh notification for layer, and those of the chain it starts.
+ * @par Host procedures called
+ * LayerNotifier::notify (layer, notifier) of the receiver found. Both of the
+ * calling thread's notification flags are 0 again when this returns.
+ * @par Ownership
+ * None.
+ */
 ZL_API int32_t ZL_CALL RefreshLayerEx(Layer *layer);
+/**
+ * Tells the nearest update receiver of layer (Layer::updateNotifier, found
+ * as for RefreshLayerEx) that the layer's pixels changed. While the receiver
+ * runs, every layer that library operations write is reported to its own
+ * update receiver (a push chain); refresh reports reach no receiver.
+ * @param layer The layer that changed.
+ * @return As RefreshLayerEx.
+ * @par Refusals
+ * A null layer (0).
+ * @par Notifications
+ * One update notification for layer, and those of the chain it starts.
+ * @par Host procedures called
+ * LayerNotifier::notify (layer, notifier) of the receiver found.
+ * @par Ownership
+ * None.
+ */
 ZL_API int32_t ZL_CALL UpdateLayerEx(Layer *layer);
 
 /* Pixel compositing: the top pixel is blended over the bottom pixel. */
+
+/**
+ * The straight-alpha over-blend of one pixel on another, computed with the
+ * blend tables; every compositing operation of the library blends this way.
+ * A bottom alpha of 0 gives the top pixel unchanged (colour included, even
+ * when both alphas are 0); a top alpha of 255 gives the top pixel; a top
+ * alpha of 0 gives the bottom pixel.
+ * @param top The pixel in front.
+ * @param bottom The pixel behind.
+ * @return The composite pixel, e.g. 0x80FF0000 over 0xFF0000FF gives 0xFF80007F.
+ * @par Refusals, ownership, notifications and host procedures
+ * None; any thread may call it at any time.
+ */
 ZL_API uint32_t ZL_CALL CompositPel(uint32_t top, uint32_t bottom);
+/**
+ * Composites a run of pixels: out[i] = CompositPel(top[i], bottom[i]) for i
+ * from 0 to count - 1. Each pair is read before out[i] is written, so out may
+ * be top or bottom.
+ * @param top count pixels in front.
+ * @param bottom count pixels behind.
+ * @param out Receives count composites.
+ * @param count Number of pixels; 0 or less writes nothing.
+ * @return out[count - 1], the last composite; 0 when count is 0 or less.
+ * @par Refusals
+ * None; the pointers are not checked and must hold count pixels.
+ * @par Ownership, notifications and host procedures
+ * None; any thread may call it at any time.
+ */
 ZL_API uint32_t ZL_CALL CompositPels(const uint32_t *top, const uint32_t *bottom, uint32_t *out,
                                      int32_t count);
+/**
+ * The same operation as CompositPels, under a second name.
+ * @param top count pixels in front.
+ * @param bottom count pixels behind.
+ * @param out Receives count composites; may be top or bottom.
+ * @param count Number of pixels; 0 or less writes nothing.
+ * @return As CompositPels.
+ * @par Refusals, ownership, notifications and host procedures
+ * As CompositPels.
+ */
 ZL_API uint32_t ZL_CALL CompositPelsNonMMX(const uint32_t *top, const uint32_t *bottom,
                                            uint32_t *out, int32_t count);
+/**
+ * Composites a run of pixels with the MMX arithmetic, two pixels per step.
+ * It has no early exits and approximates the output alpha on its own, so it
+ * differs from CompositPel by up to one level in most cases and more at low
+ * alphas: two fully transparent pixels give 0x00000000, an output alpha
+ * under 5 darkens the colours. The result is the same on every target.
+ * @param top count pixels in front.
+ * @param bottom count pixels behind.
+ * @param out Receives count composites; may be top or bottom.
+ * @param count Number of pixels; 0 or less writes nothing.
+ * @return Carries no information.
+ * @par Refusals
+ * None; the pointers are not checked and must hold count pixels. Nothing
+ * beyond index count - 1 is read or written.
+ * @par Ownership, notifications and host procedures
+ * None; any thread may call it at any time. The MMX state is cleared before
+ * it returns.
+ */
 ZL_API uint32_t ZL_CALL CompositPelsMMXOnly(const uint32_t *top, const uint32_t *bottom,
                                             uint32_t *out, int32_t count);
 
 /* Layer-on-layer compositing */
+
+/**
+ * Composites top over bottom into top: where the two layers' visible parts
+ * overlap (top-left corners together), every top pixel becomes
+ * CompositPel(top pixel, bottom pixel). Pixels outside the overlap are not
+ * touched.
+ * @param top The layer in front, which receives the result.
+ * @param bottom The layer behind; only read.
+ * @return Always 1, whether or not anything was composited.
+ * @par Refusals
+ * None reported: a null layer, a failed access or no overlap change nothing.
+ * @par Notifications
+ * Refresh for bottom before reading; update for top after writing (none when
+ * there is no overlap). A root is reported as its temporary access layer.
+ * @par Host procedures called
+ * The roots' Layer::beginAccess and Layer::endAccess through the access
+ * bracket, and the receivers of the notifications.
+ * @par Ownership
+ * None; temporary layers live only during the call.
+ */
 ZL_API int32_t ZL_CALL CompositOnTopLayer(Layer *top, Layer *bottom);
+/**
+ * Composites top over bottom into bottom: where the visible parts overlap,
+ * every bottom pixel becomes CompositPel(top pixel, bottom pixel); a pixel
+ * whose value does not change is not stored.
+ * @param top The layer in front; only read.
+ * @param bottom The layer behind, which receives the result.
+ * @return Always 1.
+ * @par Refusals
+ * None reported: a null layer, a failed access or no overlap change nothing.
+ * @par Notifications
+ * Refresh for bottom (the layer written) before reading; update for bottom
+ * after writing (none when there is no overlap). top is not reported.
+ * @par Host procedures called
+ * The roots' access procedures and the notification receivers.
+ * @par Ownership
+ * None.
+ */
 ZL_API int32_t ZL_CALL CompositOnBottomLayer(Layer *top, Layer *bottom);
+/**
+ * Composites top over bottom into a third layer. Each input is laid on the
+ * output with its top-left corner on the output's; where the output, top and
+ * bottom all overlap, each output pixel becomes CompositPel of the top and
+ * bottom pixels at that place. When top is null (or has no pixels or misses
+ * the output), bottom is copied into the output as CopyLayer(output, bottom)
+ * does; likewise top when bottom is unusable.
+ * @param top The layer in front, or null.
+ * @param bottom The layer behind, or null.
+ * @param output The layer that receives the result.
+ * @return Always 1.
+ * @par Refusals
+ * None reported: a null or invisible output, or neither input usable,
+ * change nothing.
+ * @par Notifications
+ * Refresh for top, then for bottom, before reading; update for output after
+ * writing. A copy in place of the composite sends CopyLayer's own
+ * notifications and then one more update for output.
+ * @par Host procedures called
+ * The roots' access procedures, the notification receivers, and, when it
+ * copies, the LayerOverrides::copyLayer override as CopyLayer tries it.
+ * @par Ownership
+ * None.
+ */
 ZL_API int32_t ZL_CALL CompositOnOutputLayer(Layer *top, Layer *bottom, Layer *output);
+/**
+ * CompositOnTopLayer under a second name: the same pixels, notifications and
+ * result.
+ * @param top The layer in front, which receives the result.
+ * @param bottom The layer behind.
+ * @return Always 1.
+ * @par Refusals, notifications, host procedures, ownership
+ * As CompositOnTopLayer.
+ */
 ZL_API int32_t ZL_CALL CompositOnTopLayerCorrect(Layer *top, Layer *bottom);
+/**
+ * CompositOnBottomLayer under a second name.
+ * @param top The layer in front.
+ * @param bottom The layer behind, which receives the result.
+ * @return Always 1.
+ * @par Refusals, notifications, host procedures, ownership
+ * As CompositOnBottomLayer.
+ */
 ZL_API int32_t ZL_CALL CompositOnBottomLayerCorrect(Layer *top, Layer *bottom);
+/**
+ * CompositOnOutputLayer under a second name.
+ * @param top The layer in front, or null.
+ * @param bottom The layer behind, or null.
+ * @param output The layer that receives the result.
+ * @return Always 1.
+ * @par Refusals, notifications, host procedures, ownership
+ * As CompositOnOutputLayer.
+ */
 ZL_API int32_t ZL_CALL CompositOnOutputLayerCorrect(Layer *top, Layer *bottom, Layer *output);
 
 /* Fill and copy: the destination is the first layer, the source the second. */
+
+/**
+ * Sets every pixel of the layer's visible part to 0x00000000 (transparent
+ * black), unless the host's override does it.
+ * @param layer The layer to clear.
+ * @return 1, or 0 when refused.
+ * @par Refusals
+ * 0 when layer or its root is null. An invisible layer is not a refusal.
+ * @par Host procedures called
+ * First LayerOverrides::clearLayer (layer) of the root's table, when there is
+ * one: non-zero ends the call at once (no pixels, no access, no
+ * notification). Otherwise the root's access procedures.
+ * @par Notifications
+ * Update for layer after writing.
+ * @par Ownership
+ * None.
+ */
 ZL_API int32_t ZL_CALL ClearLayer(Layer *layer);
+/**
+ * Stores colour, exactly as given (no blending, no premultiplication), in
+ * every pixel of the layer's visible part, unless the host's override does it.
+ * @param layer The layer to fill.
+ * @param colour The 0xAARRGGBB pixel to store.
+ * @return 1, or 0 when refused.
+ * @par Refusals
+ * 0 when layer or its root is null.
+ * @par Host procedures called
+ * First LayerOverrides::setLayer (layer, colour) of the root's table: non-zero
+ * ends the call at once. Otherwise the root's access procedures.
+ * @par Notifications
+ * Update for layer after writing.
+ * @par Ownership
+ * None.
+ */
 ZL_API int32_t ZL_CALL SetLayer(Layer *layer, uint32_t colour);
+/**
+ * Replaces the alpha of every pixel of the layer's visible part; the colours
+ * stay. Only the low 8 bits of alpha count: 0x1FF gives 255, 256 gives 0.
+ * @param layer The layer.
+ * @param alpha The new alpha in its low byte.
+ * @return Always 1.
+ * @par Refusals
+ * None reported: a null or invisible layer changes nothing.
+ * @par Host procedures called
+ * The root's access procedures; no override.
+ * @par Notifications
+ * Update for layer after writing.
+ * @par Ownership
+ * None.
+ */
 ZL_API int32_t ZL_CALL SetAlphaLayer(Layer *layer, int32_t alpha);
+/**
+ * Copies source into destination where their visible parts overlap (top-left
+ * corners together), pixel for pixel, alpha included: the destination's
+ * pixels are replaced, not blended. Layers of one buffer are copied in
+ * ascending address order.
+ * @param destination The layer written.
+ * @param source The layer read.
+ * @return 1, or 0 when refused; 1 also when nothing overlaps.
+ * @par Refusals
+ * 0 when either layer or either root is null (the destination is checked,
+ * and its override tried, before the source is looked at).
+ * @par Host procedures called
+ * LayerOverrides::copyLayer (destination, source) of the destination's root,
+ * then of the source's root: non-zero ends the call at once. Otherwise the
+ * roots' access procedures.
+ * @par Notifications
+ * Refresh for source before reading; update for destination after writing
+ * (none when nothing overlaps).
+ * @par Ownership
+ * None.
+ */
 ZL_API int32_t ZL_CALL CopyLayer(Layer *destination, Layer *source);
+/**
+ * Copies source into destination where they overlap, scaling each alpha by
+ * an opacity: every destination pixel gets the source colour and the alpha
+ * floor(opacity x alpha / 255). Opacity 255 copies exactly; opacity 0 copies
+ * the colours with alpha 0.
+ * @param destination The layer written.
+ * @param source The layer read.
+ * @param opacity The opacity in its low byte (0x180 counts as 0x80).
+ * @return Always 1.
+ * @par Refusals
+ * None reported: a null layer, a failed access or no overlap change nothing.
+ * @par Host procedures called
+ * The roots' access procedures; no override.
+ * @par Notifications
+ * Refresh for source before reading; update for destination after writing.
+ * @par Ownership
+ * None.
+ */
 ZL_API int32_t ZL_CALL CopyWithOpacityLayer(Layer *destination, Layer *source, int32_t opacity);
 
 /* ---- Row compositing, multi-layer compositing, flips and alpha clipping ---- */

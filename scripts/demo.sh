@@ -11,7 +11,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$root/scripts/install-deps.sh" --demo
 
 cmake -S "$root" -B "$root/build/demo" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DZL_BUILD_TOOLS=ON -DZL_BUILD_TESTS=OFF -DZL_BUILD_BENCH=OFF >/dev/null
+  -DZL_BUILD_TOOLS=ON -DZL_BUILD_TESTS=OFF -DZL_BUILD_BENCH=OFF -DZL_BUILD_DOCS=OFF >/dev/null
 cmake --build "$root/build/demo" --target zantrel
 
 # The program writes demo.png into its current directory.

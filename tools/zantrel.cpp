@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "ZantrelLayer.h"
+#include "cmd_gallery.h"
+#include "cmd_version.h"
 #include "demo.h"
 #include "image_command.h"
 #include "layer_ref.h"
@@ -43,6 +45,8 @@ const char kProgramUsage[] =
     "  trim IN.png -o OUT.png                  crop to the non-transparent pixels\n"
     "  warp IN.png -o OUT.png --corners X0,Y0,X1,Y1,X2,Y2,X3,Y3 [--canvas WxH | --on BG.png]\n"
     "                                          draw IN into a quadrilateral with perspective\n"
+    "  gallery DIR                             render the gallery: PNGs and index.html\n"
+    "  --version                               print the version\n"
     "\n"
     "With no command, zantrel runs `demo`.\n"
     "Run `zantrel COMMAND --help` for a command's options.\n";
@@ -256,6 +260,8 @@ int main(int argc, char **argv) {
     if (command == "flip") return zantrel::RunFlip(rest);
     if (command == "trim") return zantrel::RunTrim(rest);
     if (command == "warp") return zantrel::RunWarp(rest);
+    if (command == "gallery") return zantrel::RunGallery(rest);
+    if (command == "--version" || command == "version") return zantrel::RunVersion();
     if (!command.empty() && command[0] == '-') return UsageError("zantrel", "unknown option '" + command + "'");
     return UsageError("zantrel", "unknown command '" + command + "'");
 }

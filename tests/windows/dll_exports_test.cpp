@@ -196,6 +196,36 @@ TEST_F(DllTest, VersionResourceNamesTheModule) {
     EXPECT_STREQ(description, "ZantrelLayer Module");
 }
 
+// The resource's numbers and strings are the project's version, as the
+// package files and the program give it.
+TEST_F(DllTest, VersionResourceCarriesTheProjectVersion) {
+    ASSERT_NE(module, nullptr);
+    char path[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(module, path, MAX_PATH), 0u);
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, info.data()));
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void **>(&fixed), &length));
+    ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
+    std::string numbers = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                          std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                          std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+                          std::to_string(LOWORD(fixed->dwFileVersionLS));
+    EXPECT_EQ(numbers, ZL_EXPECTED_VERSION);
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+    for (const char *key : {"FileVersion", "ProductVersion"}) {
+        char *text = nullptr;
+        std::string query = std::string("\\StringFileInfo\\040904B0\\") + key;
+        ASSERT_TRUE(VerQueryValueA(info.data(), query.c_str(), reinterpret_cast<void **>(&text), &length)) << key;
+        EXPECT_STREQ(text, ZL_EXPECTED_VERSION) << key;
+    }
+}
+
 TEST(LayoutOn32Bit, RecordsHaveTheirWordSizes) {
     // Also asserted at compile time by the header on this target.
     EXPECT_EQ(sizeof(Layer), 148u);
