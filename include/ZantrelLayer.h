@@ -779,8 +779,8 @@ ZL_API int32_t ZL_CALL CopyWithOpacityLayer(Layer *destination, Layer *source, i
  *  opacity: 0 skips the entry, 255 uses the layer's own alpha, any other
  *           value scales the layer's alpha to floor(opacity * alpha / 255). */
 typedef struct CompositEntry {
-    Layer *layer;
-    uint8_t opacity;
+    Layer *layer;     /**< The layer to stack; null skips the entry. */
+    uint8_t opacity;  /**< 0 skips the entry, 255 keeps the layer's alpha, others scale it. */
 } CompositEntry;
 
 #if (defined(__i386__) || defined(_M_IX86)) && !defined(_WIN64)
@@ -795,24 +795,38 @@ _Static_assert(offsetof(CompositEntry, opacity) == 4, "CompositEntry.opacity is 
 
 /** Composites a row onto another in place: top[i] = CompositPel(top[i], bottom[i])
  *  for i from 0 to count - 1; the bottom row is only read.
+ *  @param top the row in front; receives the result.
+ *  @param bottom the row behind; only read.
+ *  @param count number of pixels.
  *  @return the last pixel written, top[count - 1]; 0 when count is 0 or
  *          negative, which writes nothing. Pointers are not checked.
  *  Calls no host procedure and sends no notification. */
 ZL_API uint32_t ZL_CALL CompositOnTop(uint32_t *top, const uint32_t *bottom, int32_t count);
 
 /** As CompositOnTop, but writes the bottom row: bottom[i] = CompositPel(top[i], bottom[i]).
- *  The top row is only read. @return bottom[count - 1]; 0 and nothing written
+ *  The top row is only read.
+ *  @param top the row in front; only read.
+ *  @param bottom the row behind; receives the result.
+ *  @param count number of pixels.
+ *  @return bottom[count - 1]; 0 and nothing written
  *  when count is 0 or negative. No host procedure, no notification. */
 ZL_API uint32_t ZL_CALL CompositOnBottom(const uint32_t *top, uint32_t *bottom, int32_t count);
 
 /** As CompositOnTop with the top pixel faded first: its colour is kept and its
  *  alpha becomes floor(o * alpha / 255), o the low 8 bits of opacity.
+ *  @param top the row in front; receives the result.
+ *  @param bottom the row behind; only read.
+ *  @param count number of pixels.
+ *  @param opacity fade of the top row; only its low 8 bits count.
  *  @return top[count - 1]; 0 and nothing written when count is 0 or negative.
  *  No host procedure, no notification. */
 ZL_API uint32_t ZL_CALL CompositOnTopEx(uint32_t *top, const uint32_t *bottom, int32_t count,
                                         uint32_t opacity);
 
 /** Composites a row over one colour in place: row[i] = CompositPel(row[i], colour).
+ *  @param row the pixels in front; receive the result.
+ *  @param colour the ARGB pixel behind every pixel of the row.
+ *  @param count number of pixels.
  *  @return row[count - 1]; 0 and nothing written when count is 0 or negative.
  *  No host procedure, no notification. */
 ZL_API uint32_t ZL_CALL CompositAgainstColour(uint32_t *row, uint32_t colour, int32_t count);
@@ -823,6 +837,9 @@ ZL_API uint32_t ZL_CALL CompositAgainstColour(uint32_t *row, uint32_t colour, in
  *  first), second). Each layer is aligned at the output's top-left corner and
  *  used over its overlap with the output; output pixels neither covers are
  *  not touched. A layer that does not overlap the output is left out.
+ *  @param output the layer written; its present content stays in front.
+ *  @param first the layer directly beneath the output.
+ *  @param second the layer beneath the first.
  *  @return 1 always (also for a null output or a failed access).
  *  Notifications: refresh of the first, then the second layer; update of the
  *  output. Host procedures: the roots' access hooks. */
@@ -831,6 +848,11 @@ ZL_API int32_t ZL_CALL TwoLayerComposit(Layer *output, Layer *first, Layer *seco
 /** Overwrites the output's region with CompositPel(CompositPel(top, faded
  *  middle), bottom), the middle layer's alpha scaled by the low 8 bits of
  *  opacity. The output's previous content is not read.
+ *  @param output the layer written.
+ *  @param bottom the layer at the back.
+ *  @param middle the layer between, faded by opacity.
+ *  @param top the layer in front.
+ *  @param opacity fade of the middle layer; only its low 8 bits count.
  *  @return 1, also when an access fails or the three overlaps with the output
  *          differ in width or height (nothing written then); 0 when a layer
  *          does not overlap the output (nothing written).
@@ -841,6 +863,9 @@ ZL_API int32_t ZL_CALL ThreeLayerComposit(Layer *output, Layer *bottom, Layer *m
 /** Composites the second layer, faded by the low 8 bits of opacity, beneath
  *  the first: first = CompositPel(first, faded second) over their overlap,
  *  the two aligned at their top-left corners.
+ *  @param first the layer in front; receives the result.
+ *  @param second the layer behind, faded by opacity; only read.
+ *  @param opacity fade of the second layer; only its low 8 bits count.
  *  @return 1 always; nothing changes for a null layer, a failed access or no
  *          overlap. Notifications: refresh of the second, then the first
  *          layer; update of the first when it was written. Host procedures:
@@ -849,7 +874,11 @@ ZL_API int32_t ZL_CALL CompositOnTopLayerEx(Layer *first, Layer *second, int32_t
 
 /** Composites the first layer, faded by the low 8 bits of opacity, over the
  *  second: second = CompositPel(faded first, second) over their overlap,
- *  every pixel stored. @return 1 always; nothing changes for a null layer, a
+ *  every pixel stored.
+ *  @param first the layer in front, faded by opacity; only read.
+ *  @param second the layer behind; receives the result.
+ *  @param opacity fade of the first layer; only its low 8 bits count.
+ *  @return 1 always; nothing changes for a null layer, a
  *  failed access or no overlap. Notifications: refresh of the second, then
  *  the first layer; update of the second when it was written. Host
  *  procedures: the roots' access hooks. */
@@ -862,6 +891,9 @@ ZL_API int32_t ZL_CALL CompositOnBottomLayerEx(Layer *first, Layer *second, int3
  *  by its opacity. Every layer is aligned at the output's top-left corner and
  *  contributes only where it has pixels; a layer whose access fails is left out.
  *  With no usable entry, or a negative count, the output is cleared (ClearLayer).
+ *  @param output the layer that receives the stack.
+ *  @param list the entries, list[0] at the bottom.
+ *  @param count number of entries.
  *  @return 0 for a null output, a null list or a count of 0 (nothing changes),
  *          and when working memory cannot be allocated (the base layer is
  *          then already placed); 1 otherwise.
@@ -871,12 +903,14 @@ ZL_API int32_t ZL_CALL CompositOnBottomLayerEx(Layer *first, Layer *second, int3
 ZL_API int32_t ZL_CALL CompositMany(Layer *output, const CompositEntry *list, int32_t count);
 
 /** Mirrors each row of the layer's visible part left to right in place.
+ *  @param layer the layer mirrored in place.
  *  @return 1 always; a null or invisible layer is left alone. Notifications:
  *  refresh of the layer; update when pixels moved (not for a region one pixel
  *  wide). Host procedures: the root's access hooks. */
 ZL_API int32_t ZL_CALL FlipHorzLayer(Layer *layer);
 
 /** Mirrors the order of the rows of the layer's visible part in place.
+ *  @param layer the layer mirrored in place.
  *  @return 1 always; a null or invisible layer is left alone. Notifications:
  *  refresh of the layer; update when rows moved (not for a region one row
  *  high). Host procedures: the root's access hooks. */
@@ -884,7 +918,9 @@ ZL_API int32_t ZL_CALL FlipVertLayer(Layer *layer);
 
 /** Sets a clipped layer's window to the bounding box of its visible pixels
  *  whose alpha is not 0 (ClipLayerXYWH). Roots, all-transparent layers and
- *  failed accesses are left unchanged. @return 1 always. Sends no
+ *  failed accesses are left unchanged.
+ *  @param layer the clipped layer whose window shrinks.
+ *  @return 1 always. Sends no
  *  notifications. Host procedures: the root's access hooks. */
 ZL_API int32_t ZL_CALL ClipToAlphaLayer(Layer *layer);
 
@@ -893,6 +929,11 @@ ZL_API int32_t ZL_CALL ClipToAlphaLayer(Layer *layer);
  *  not null. A layer without visible non-transparent pixels yields the
  *  child's whole window (0, 0, width, height). Sends no notifications; host
  *  procedures: the root's access hooks.
+ *  @param layer the layer searched; it is not changed.
+ *  @param x receives the window's left edge, or null.
+ *  @param y receives the window's top edge, or null.
+ *  @param w receives the window's width, or null.
+ *  @param h receives the window's height, or null.
  *  @return the child, owned by the caller (release it with DeleteLayer);
  *          null, with nothing written, for a null layer or when memory runs out. */
 ZL_API Layer *ZL_CALL ClipToAlphaLayerEx(Layer *layer, int32_t *x, int32_t *y, int32_t *w, int32_t *h);
