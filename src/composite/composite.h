@@ -4,12 +4,14 @@
 #include <cstdint>
 
 #include "blend/blend.h"
+#include "blend/composite_run.h"
 
 namespace zl {
 
-// One row: out[x] = TableComposite(top[x], bottom[x]); out may be top.
+// One row: out[x] = TableComposite(top[x], bottom[x]), in the plain order's
+// results also when out overlaps top or bottom.
 inline void CompositeRowInto(uint32_t *out, const uint32_t *top, const uint32_t *bottom, int32_t width) {
-    for (int32_t x = 0; x < width; ++x) out[x] = TableComposite(top[x], bottom[x]);
+    CompositeRunFast(top, bottom, out, width);
 }
 
 }  // namespace zl

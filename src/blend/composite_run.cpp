@@ -1,0 +1,201 @@
+#include "blend/composite_run.h"
+
+#include <cstddef>
+
+#include "blend/blend.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace zl {
+
+namespace {
+
+uint32_t FadeTop(uint32_t top, uint32_t opacity) {
+    return (top & 0x00FFFFFFu) | (ScaleByAlpha(opacity, top >> 24) << 24);
+}
+
+}  // namespace
+
+void CompositeRunPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) out[i] = TableComposite(top[i], bottom[i]);
+}
+
+void CompositeRunFadedPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
+                            uint32_t opacity) {
+    uint32_t o = opacity & 0xFF;
+    for (int32_t i = 0; i < count; ++i) out[i] = TableComposite(FadeTop(top[i], o), bottom[i]);
+}
+
+#if defined(__SSE2__)
+
+namespace {
+
+// Pixels per block: each block is read whole before any of it is written.
+constexpr int32_t kBlockPixels = 4;
+constexpr uintptr_t kBlockBytes = kBlockPixels * sizeof(uint32_t);
+
+// True when out starts less than one block past in: the plain order would
+// then read, later in the same block, a pixel that an earlier pixel of the
+// block has already written. Reads ahead of out, or a block or more behind
+// it, see exactly what the plain order sees.
+bool ReadsCouldSeeOwnWrites(const uint32_t *out, const uint32_t *in) {
+    uintptr_t distance = reinterpret_cast<uintptr_t>(out) - reinterpret_cast<uintptr_t>(in);
+    return distance - 1 < kBlockBytes - 1;
+}
+
+__m128i Load(const uint32_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
+void Store(uint32_t *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
+
+// floor(x / 255) in every 16-bit lane, exact for every x below 65536:
+// (x * 0x8081) >> 23.
+__m128i DivideBy255(__m128i x) {
+    return _mm_srli_epi16(_mm_mulhi_epu16(x, _mm_set1_epi16(static_cast<short>(0x8081))), 7);
+}
+
+// ProductTable[x][y] = m + floor((m + 127) / 255) with m = x * y, per lane.
+__m128i Product(__m128i x, __m128i y) {
+    __m128i m = _mm_mullo_epi16(x, y);
+    return _mm_add_epi16(m, DivideBy255(_mm_add_epi16(m, _mm_set1_epi16(127))));
+}
+
+// The high byte of ProductTable[top][q] + ProductTable[bottom][p] per lane;
+// the sum never passes 65,280.
+__m128i BlendLanes(__m128i top, __m128i q, __m128i bottom, __m128i p) {
+    return _mm_srli_epi16(_mm_add_epi16(Product(top, q), Product(bottom, p)), 8);
+}
+
+// A value held in the low 16 bits of each 32-bit lane, copied to the high 16.
+__m128i BothHalves(__m128i v) { return _mm_or_si128(v, _mm_slli_epi32(v, 16)); }
+
+// The blending step of TableComposite for four pixels, without its early
+// exits. tA and bA are the alphas, one per 32-bit lane.
+__m128i BlendFour(__m128i t, __m128i b, __m128i tA, __m128i bA) {
+    const __m128i k255 = _mm_set1_epi32(255);
+    // The 32-bit lanes hold values below 65536, so 16-bit arithmetic on them
+    // leaves every high half 0.
+    __m128i under = DivideBy255(_mm_mullo_epi16(_mm_sub_epi16(k255, tA), bA));
+    __m128i sum = _mm_add_epi16(tA, under);
+    // The over-weight quotient floor((255 * tA + floor(s / 2)) / s): single
+    // precision division is exact here, since the numerator stays below 2^16
+    // and a non-integer quotient lies at least 1/255 from the next integer.
+    // Lanes with s = 0 are early exits; dividing them by 1 keeps the host's
+    // floating-point exceptions quiet whatever it unmasked.
+    __m128i numerator = _mm_add_epi16(_mm_mullo_epi16(tA, k255), _mm_srli_epi16(sum, 1));
+    __m128i divisor = _mm_max_epi16(sum, _mm_set1_epi32(1));
+    __m128i q = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(numerator), _mm_cvtepi32_ps(divisor)));
+    __m128i p = _mm_sub_epi32(k255, q);
+    __m128i qq = BothHalves(q);
+    __m128i pp = BothHalves(p);
+    // Blue and red in one set of 16-bit lanes, green and alpha in the other.
+    const __m128i lowBytes = _mm_set1_epi16(0xFF);
+    __m128i blueRed = BlendLanes(_mm_and_si128(t, lowBytes), qq, _mm_and_si128(b, lowBytes), pp);
+    __m128i greenAlpha = BlendLanes(_mm_srli_epi16(t, 8), qq, _mm_srli_epi16(b, 8), pp);
+    __m128i colour = _mm_or_si128(blueRed, _mm_slli_epi16(greenAlpha, 8));
+    colour = _mm_and_si128(colour, _mm_set1_epi32(0x00FFFFFF));
+    return _mm_or_si128(colour, _mm_slli_epi32(sum, 24));
+}
+
+// The top pixels as they enter the blend: unchanged, or with their alpha
+// scaled by an opacity.
+struct KeepTop {
+    static constexpr bool kChangesTop = false;
+    uint32_t operator()(uint32_t t) const { return t; }
+    __m128i operator()(__m128i t) const { return t; }
+};
+
+struct FadedTop {
+    static constexpr bool kChangesTop = true;
+    uint32_t opacity;
+    uint32_t operator()(uint32_t t) const { return FadeTop(t, opacity); }
+    __m128i operator()(__m128i t) const {
+        __m128i alpha = DivideBy255(_mm_mullo_epi16(_mm_srli_epi32(t, 24), _mm_set1_epi32(static_cast<int>(opacity))));
+        return _mm_or_si128(_mm_and_si128(t, _mm_set1_epi32(0x00FFFFFF)), _mm_slli_epi32(alpha, 24));
+    }
+};
+
+template <class Top>
+void PackedRun(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count, Top enter) {
+    // A block that gives back the pixels already in out need not be stored.
+    const bool outHoldsTop = out == top && !Top::kChangesTop;
+    const bool outHoldsBottom = out == bottom;
+    int32_t i = 0;
+    // Single pixels up to an aligned out, so that the block stores are aligned.
+    if ((reinterpret_cast<uintptr_t>(out) & 3) == 0) {
+        for (; i < count && (reinterpret_cast<uintptr_t>(out + i) & (kBlockBytes - 1)) != 0; ++i)
+            out[i] = TableComposite(enter(top[i]), bottom[i]);
+    }
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i k255 = _mm_set1_epi32(255);
+    for (; i + kBlockPixels <= count; i += kBlockPixels) {
+        __m128i t = enter(Load(top + i));
+        __m128i tA = _mm_srli_epi32(t, 24);
+        __m128i takeTop = _mm_cmpeq_epi32(tA, k255);
+        // A block opaque on top is the top; its bottom is not even read.
+        if (_mm_movemask_epi8(takeTop) == 0xFFFF) {
+            if (!outHoldsTop) Store(out + i, t);
+            continue;
+        }
+        __m128i b = Load(bottom + i);
+        __m128i bA = _mm_srli_epi32(b, 24);
+        takeTop = _mm_or_si128(takeTop, _mm_cmpeq_epi32(bA, zero));
+        if (_mm_movemask_epi8(takeTop) == 0xFFFF) {
+            if (!outHoldsTop) Store(out + i, t);
+            continue;
+        }
+        __m128i takeBottom = _mm_andnot_si128(takeTop, _mm_cmpeq_epi32(tA, zero));
+        if (_mm_movemask_epi8(takeBottom) == 0xFFFF) {
+            if (!outHoldsBottom) Store(out + i, b);
+            continue;
+        }
+        __m128i blended = BlendFour(t, b, tA, bA);
+        __m128i exits = _mm_or_si128(_mm_and_si128(takeTop, t), _mm_and_si128(takeBottom, b));
+        Store(out + i, _mm_or_si128(exits, _mm_andnot_si128(_mm_or_si128(takeTop, takeBottom), blended)));
+    }
+    for (; i < count; ++i) out[i] = TableComposite(enter(top[i]), bottom[i]);
+}
+
+bool NeedsPlainOrder(const uint32_t *top, const uint32_t *bottom, const uint32_t *out) {
+    return ReadsCouldSeeOwnWrites(out, top) || ReadsCouldSeeOwnWrites(out, bottom);
+}
+
+}  // namespace
+
+bool CompositeRunIsPacked() { return true; }
+
+void CompositeRunFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count) {
+    if (count <= 0) return;
+    if (NeedsPlainOrder(top, bottom, out)) {
+        CompositeRunPlain(top, bottom, out, count);
+        return;
+    }
+    PackedRun(top, bottom, out, count, KeepTop{});
+}
+
+void CompositeRunFadedFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
+                           uint32_t opacity) {
+    if (count <= 0) return;
+    if (NeedsPlainOrder(top, bottom, out)) {
+        CompositeRunFadedPlain(top, bottom, out, count, opacity);
+        return;
+    }
+    PackedRun(top, bottom, out, count, FadedTop{opacity & 0xFF});
+}
+
+#else  // no SSE2 on this target: the table loop is the fast loop
+
+bool CompositeRunIsPacked() { return false; }
+
+void CompositeRunFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count) {
+    CompositeRunPlain(top, bottom, out, count);
+}
+
+void CompositeRunFadedFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
+                           uint32_t opacity) {
+    CompositeRunFadedPlain(top, bottom, out, count, opacity);
+}
+
+#endif
+
+}  // namespace zl
