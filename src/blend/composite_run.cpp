@@ -32,8 +32,12 @@ void CompositeRunFadedPlain(const uint32_t *top, const uint32_t *bottom, uint32_
 
 namespace {
 
+// The packed helpers must melt into the loop: as calls they would pass their
+// vectors through memory (the 32-bit target aligns its stack to 4 bytes only).
+#define ZL_PACKED inline __attribute__((always_inline))
+
 // Pixels per block: each block is read whole before any of it is written.
-constexpr int32_t kBlockPixels = 4;
+constexpr int32_t kBlockPixels = 8;
 constexpr uintptr_t kBlockBytes = kBlockPixels * sizeof(uint32_t);
 
 // True when out starts less than one block past in: the plain order would
@@ -45,56 +49,76 @@ bool ReadsCouldSeeOwnWrites(const uint32_t *out, const uint32_t *in) {
     return distance - 1 < kBlockBytes - 1;
 }
 
-__m128i Load(const uint32_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
-void Store(uint32_t *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
+ZL_PACKED __m128i Load(const uint32_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
+ZL_PACKED void Store(uint32_t *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
 
 // floor(x / 255) in every 16-bit lane, exact for every x below 65536:
 // (x * 0x8081) >> 23.
-__m128i DivideBy255(__m128i x) {
+ZL_PACKED __m128i DivideBy255(__m128i x) {
     return _mm_srli_epi16(_mm_mulhi_epu16(x, _mm_set1_epi16(static_cast<short>(0x8081))), 7);
 }
 
 // ProductTable[x][y] = m + floor((m + 127) / 255) with m = x * y, per lane.
-__m128i Product(__m128i x, __m128i y) {
+ZL_PACKED __m128i Product(__m128i x, __m128i y) {
     __m128i m = _mm_mullo_epi16(x, y);
     return _mm_add_epi16(m, DivideBy255(_mm_add_epi16(m, _mm_set1_epi16(127))));
 }
 
 // The high byte of ProductTable[top][q] + ProductTable[bottom][p] per lane;
 // the sum never passes 65,280.
-__m128i BlendLanes(__m128i top, __m128i q, __m128i bottom, __m128i p) {
+ZL_PACKED __m128i BlendLanes(__m128i top, __m128i q, __m128i bottom, __m128i p) {
     return _mm_srli_epi16(_mm_add_epi16(Product(top, q), Product(bottom, p)), 8);
 }
 
-// A value held in the low 16 bits of each 32-bit lane, copied to the high 16.
-__m128i BothHalves(__m128i v) { return _mm_or_si128(v, _mm_slli_epi32(v, 16)); }
+// The alphas of eight pixels (two vectors of four) as eight 16-bit lanes.
+ZL_PACKED __m128i Alphas(__m128i first, __m128i second) {
+    return _mm_packs_epi32(_mm_srli_epi32(first, 24), _mm_srli_epi32(second, 24));
+}
 
-// The blending step of TableComposite for four pixels, without its early
-// exits. tA and bA are the alphas, one per 32-bit lane.
-__m128i BlendFour(__m128i t, __m128i b, __m128i tA, __m128i bA) {
-    const __m128i k255 = _mm_set1_epi32(255);
-    // The 32-bit lanes hold values below 65536, so 16-bit arithmetic on them
-    // leaves every high half 0.
-    __m128i under = DivideBy255(_mm_mullo_epi16(_mm_sub_epi16(k255, tA), bA));
-    __m128i sum = _mm_add_epi16(tA, under);
-    // The over-weight quotient floor((255 * tA + floor(s / 2)) / s): single
-    // precision division is exact here, since the numerator stays below 2^16
-    // and a non-integer quotient lies at least 1/255 from the next integer.
-    // Lanes with s = 0 are early exits; dividing them by 1 keeps the host's
-    // floating-point exceptions quiet whatever it unmasked.
-    __m128i numerator = _mm_add_epi16(_mm_mullo_epi16(tA, k255), _mm_srli_epi16(sum, 1));
-    __m128i divisor = _mm_max_epi16(sum, _mm_set1_epi32(1));
-    __m128i q = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(numerator), _mm_cvtepi32_ps(divisor)));
-    __m128i p = _mm_sub_epi32(k255, q);
-    __m128i qq = BothHalves(q);
-    __m128i pp = BothHalves(p);
-    // Blue and red in one set of 16-bit lanes, green and alpha in the other.
+// The over-weight quotient floor((255 * tA + floor(s / 2)) / s) of four
+// lanes. Single precision division is exact here: the numerator stays below
+// 2^16 and a quotient that is not whole lies at least 1/255 from the next
+// integer, far more than the rounding error in any rounding mode. A zero
+// divisor is replaced by 1, so no lane raises a floating-point exception that
+// the host may have unmasked.
+ZL_PACKED __m128i Quotient(__m128i numerator, __m128i divisor) {
+    return _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(numerator), _mm_cvtepi32_ps(divisor)));
+}
+
+// Colour channels of four pixels blended with the weights q (top) and p
+// (bottom), each held twice per pixel, in both 16-bit halves of its lane;
+// the alpha byte comes from outAlpha, held in the low half of each lane.
+ZL_PACKED __m128i BlendColours(__m128i t, __m128i b, __m128i qq, __m128i pp, __m128i outAlpha) {
     const __m128i lowBytes = _mm_set1_epi16(0xFF);
+    // Blue and red in one set of 16-bit lanes, green and alpha in the other.
     __m128i blueRed = BlendLanes(_mm_and_si128(t, lowBytes), qq, _mm_and_si128(b, lowBytes), pp);
     __m128i greenAlpha = BlendLanes(_mm_srli_epi16(t, 8), qq, _mm_srli_epi16(b, 8), pp);
     __m128i colour = _mm_or_si128(blueRed, _mm_slli_epi16(greenAlpha, 8));
     colour = _mm_and_si128(colour, _mm_set1_epi32(0x00FFFFFF));
-    return _mm_or_si128(colour, _mm_slli_epi32(sum, 24));
+    return _mm_or_si128(colour, _mm_slli_epi32(outAlpha, 24));
+}
+
+// TableComposite of eight pixels. The arithmetic alone already gives each
+// early exit's result, so no pixel needs choosing: a transparent bottom
+// (u = 0) or an opaque top (u = 0) makes q = 255 and p = 0, which gives the
+// top back; a transparent top over a visible bottom makes q = 0 and p = 255,
+// which gives the bottom back. Only with both alphas 0 is there no quotient,
+// and q = 255 is set there so that the top comes back.
+ZL_PACKED void BlendEight(__m128i t0, __m128i t1, __m128i b0, __m128i b1, __m128i tA, __m128i bA, __m128i &r0,
+                          __m128i &r1) {
+    const __m128i k255 = _mm_set1_epi16(255);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i under = DivideBy255(_mm_mullo_epi16(_mm_sub_epi16(k255, tA), bA));
+    __m128i sum = _mm_add_epi16(tA, under);
+    __m128i numerator = _mm_add_epi16(_mm_mullo_epi16(tA, k255), _mm_srli_epi16(sum, 1));
+    __m128i divisor = _mm_max_epi16(sum, _mm_set1_epi16(1));
+    __m128i q = _mm_packs_epi32(
+        Quotient(_mm_unpacklo_epi16(numerator, zero), _mm_unpacklo_epi16(divisor, zero)),
+        Quotient(_mm_unpackhi_epi16(numerator, zero), _mm_unpackhi_epi16(divisor, zero)));
+    q = _mm_or_si128(q, _mm_and_si128(_mm_cmpeq_epi16(sum, zero), k255));
+    __m128i p = _mm_sub_epi16(k255, q);
+    r0 = BlendColours(t0, b0, _mm_unpacklo_epi16(q, q), _mm_unpacklo_epi16(p, p), _mm_unpacklo_epi16(sum, zero));
+    r1 = BlendColours(t1, b1, _mm_unpackhi_epi16(q, q), _mm_unpackhi_epi16(p, p), _mm_unpackhi_epi16(sum, zero));
 }
 
 // The top pixels as they enter the blend: unchanged, or with their alpha
@@ -102,14 +126,16 @@ __m128i BlendFour(__m128i t, __m128i b, __m128i tA, __m128i bA) {
 struct KeepTop {
     static constexpr bool kChangesTop = false;
     uint32_t operator()(uint32_t t) const { return t; }
-    __m128i operator()(__m128i t) const { return t; }
+    ZL_PACKED __m128i operator()(__m128i t) const { return t; }
 };
 
 struct FadedTop {
     static constexpr bool kChangesTop = true;
     uint32_t opacity;
     uint32_t operator()(uint32_t t) const { return FadeTop(t, opacity); }
-    __m128i operator()(__m128i t) const {
+    ZL_PACKED __m128i operator()(__m128i t) const {
+        // The lanes hold values below 65536, so 16-bit products leave every
+        // high half 0.
         __m128i alpha = DivideBy255(_mm_mullo_epi16(_mm_srli_epi32(t, 24), _mm_set1_epi32(static_cast<int>(opacity))));
         return _mm_or_si128(_mm_and_si128(t, _mm_set1_epi32(0x00FFFFFF)), _mm_slli_epi32(alpha, 24));
     }
@@ -123,35 +149,46 @@ void PackedRun(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32
     int32_t i = 0;
     // Single pixels up to an aligned out, so that the block stores are aligned.
     if ((reinterpret_cast<uintptr_t>(out) & 3) == 0) {
-        for (; i < count && (reinterpret_cast<uintptr_t>(out + i) & (kBlockBytes - 1)) != 0; ++i)
+        for (; i < count && (reinterpret_cast<uintptr_t>(out + i) & 15) != 0; ++i)
             out[i] = TableComposite(enter(top[i]), bottom[i]);
     }
     const __m128i zero = _mm_setzero_si128();
-    const __m128i k255 = _mm_set1_epi32(255);
+    const __m128i k255 = _mm_set1_epi16(255);
     for (; i + kBlockPixels <= count; i += kBlockPixels) {
-        __m128i t = enter(Load(top + i));
-        __m128i tA = _mm_srli_epi32(t, 24);
-        __m128i takeTop = _mm_cmpeq_epi32(tA, k255);
-        // A block opaque on top is the top; its bottom is not even read.
-        if (_mm_movemask_epi8(takeTop) == 0xFFFF) {
-            if (!outHoldsTop) Store(out + i, t);
+        __m128i t0 = enter(Load(top + i));
+        __m128i t1 = enter(Load(top + i + 4));
+        __m128i tA = Alphas(t0, t1);
+        // Blocks that take an early exit whole skip the arithmetic; one
+        // opaque on top does not even read its bottom.
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(tA, k255)) == 0xFFFF) {
+            if (!outHoldsTop) {
+                Store(out + i, t0);
+                Store(out + i + 4, t1);
+            }
             continue;
         }
-        __m128i b = Load(bottom + i);
-        __m128i bA = _mm_srli_epi32(b, 24);
-        takeTop = _mm_or_si128(takeTop, _mm_cmpeq_epi32(bA, zero));
-        if (_mm_movemask_epi8(takeTop) == 0xFFFF) {
-            if (!outHoldsTop) Store(out + i, t);
+        __m128i b0 = Load(bottom + i);
+        __m128i b1 = Load(bottom + i + 4);
+        __m128i bA = Alphas(b0, b1);
+        __m128i bottomClear = _mm_cmpeq_epi16(bA, zero);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(tA, zero)) == 0xFFFF && _mm_movemask_epi8(bottomClear) == 0) {
+            if (!outHoldsBottom) {
+                Store(out + i, b0);
+                Store(out + i + 4, b1);
+            }
             continue;
         }
-        __m128i takeBottom = _mm_andnot_si128(takeTop, _mm_cmpeq_epi32(tA, zero));
-        if (_mm_movemask_epi8(takeBottom) == 0xFFFF) {
-            if (!outHoldsBottom) Store(out + i, b);
+        if (_mm_movemask_epi8(_mm_or_si128(bottomClear, _mm_cmpeq_epi16(tA, k255))) == 0xFFFF) {
+            if (!outHoldsTop) {
+                Store(out + i, t0);
+                Store(out + i + 4, t1);
+            }
             continue;
         }
-        __m128i blended = BlendFour(t, b, tA, bA);
-        __m128i exits = _mm_or_si128(_mm_and_si128(takeTop, t), _mm_and_si128(takeBottom, b));
-        Store(out + i, _mm_or_si128(exits, _mm_andnot_si128(_mm_or_si128(takeTop, takeBottom), blended)));
+        __m128i r0, r1;
+        BlendEight(t0, t1, b0, b1, tA, bA, r0, r1);
+        Store(out + i, r0);
+        Store(out + i + 4, r1);
     }
     for (; i < count; ++i) out[i] = TableComposite(enter(top[i]), bottom[i]);
 }

@@ -105,20 +105,21 @@ TEST(CompositeRun, EveryEarlyExitCombinationWithinABlock) {
         {0x00123456, 0x80ABCDEF},  // transparent top
         {0x80123456, 0x00ABCDEF},  // transparent bottom
         {0x00123456, 0x00ABCDEF},  // both transparent: the top
-        {0xFF123456, 0x00ABCDEF},  // opaque over transparent
         {0x80FF0000, 0xFF0000FF},  // blended
     };
-    constexpr int kCases = 6;
-    constexpr int kBlock = 4;
+    constexpr int kCases = 5;
+    constexpr int kBlock = 8;  // the widest block of the packed loops
+    int blocks = 1;
+    for (int lane = 0; lane < kBlock; ++lane) blocks *= kCases;
     Pixels top, bottom;
-    for (int combo = 0; combo < kCases * kCases * kCases * kCases; ++combo) {
+    for (int combo = 0; combo < blocks; ++combo) {
         for (int lane = 0, c = combo; lane < kBlock; ++lane, c /= kCases) {
             top.push_back(cases[c % kCases][0]);
             bottom.push_back(cases[c % kCases][1]);
         }
     }
     ExpectRunsEqual(top, bottom, 255, false);
-    for (uint32_t o : kOpacities) ExpectRunsEqual(top, bottom, o, true);
+    for (uint32_t o : {0u, 128u, 255u}) ExpectRunsEqual(top, bottom, o, true);
     Pixels expected(top.size());
     zl::CompositeRunPlain(top.data(), bottom.data(), expected.data(), static_cast<int32_t>(top.size()));
     Pixels onTop = top, onBottom = bottom;
