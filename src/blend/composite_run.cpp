@@ -85,17 +85,9 @@ ZL_PACKED __m128i Quotient(__m128i numerator, __m128i divisor) {
     return _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(numerator), _mm_cvtepi32_ps(divisor)));
 }
 
-// Colour channels of four pixels blended with the weights q (top) and p
-// (bottom), each held twice per pixel, in both 16-bit halves of its lane;
-// the alpha byte comes from outAlpha, held in the low half of each lane.
-ZL_PACKED __m128i BlendColours(__m128i t, __m128i b, __m128i qq, __m128i pp, __m128i outAlpha) {
-    const __m128i lowBytes = _mm_set1_epi16(0xFF);
-    // Blue and red in one set of 16-bit lanes, green and alpha in the other.
-    __m128i blueRed = BlendLanes(_mm_and_si128(t, lowBytes), qq, _mm_and_si128(b, lowBytes), pp);
-    __m128i greenAlpha = BlendLanes(_mm_srli_epi16(t, 8), qq, _mm_srli_epi16(b, 8), pp);
-    __m128i colour = _mm_or_si128(blueRed, _mm_slli_epi16(greenAlpha, 8));
-    colour = _mm_and_si128(colour, _mm_set1_epi32(0x00FFFFFF));
-    return _mm_or_si128(colour, _mm_slli_epi32(outAlpha, 24));
+// The green bytes of eight pixels (two vectors of four) as eight 16-bit lanes.
+ZL_PACKED __m128i Greens(__m128i first, __m128i second) {
+    return _mm_packs_epi32(_mm_srli_epi32(_mm_slli_epi32(first, 16), 24), _mm_srli_epi32(_mm_slli_epi32(second, 16), 24));
 }
 
 // TableComposite of eight pixels. The arithmetic alone already gives each
@@ -117,8 +109,17 @@ ZL_PACKED void BlendEight(__m128i t0, __m128i t1, __m128i b0, __m128i b1, __m128
         Quotient(_mm_unpackhi_epi16(numerator, zero), _mm_unpackhi_epi16(divisor, zero)));
     q = _mm_or_si128(q, _mm_and_si128(_mm_cmpeq_epi16(sum, zero), k255));
     __m128i p = _mm_sub_epi16(k255, q);
-    r0 = BlendColours(t0, b0, _mm_unpacklo_epi16(q, q), _mm_unpacklo_epi16(p, p), _mm_unpacklo_epi16(sum, zero));
-    r1 = BlendColours(t1, b1, _mm_unpackhi_epi16(q, q), _mm_unpackhi_epi16(p, p), _mm_unpackhi_epi16(sum, zero));
+    // Blue and red of four pixels per set of 16-bit lanes, with each weight
+    // held twice; green of all eight in one set, with the weights as they are.
+    const __m128i lowBytes = _mm_set1_epi16(0xFF);
+    __m128i blueRed0 = BlendLanes(_mm_and_si128(t0, lowBytes), _mm_unpacklo_epi16(q, q), _mm_and_si128(b0, lowBytes),
+                                  _mm_unpacklo_epi16(p, p));
+    __m128i blueRed1 = BlendLanes(_mm_and_si128(t1, lowBytes), _mm_unpackhi_epi16(q, q), _mm_and_si128(b1, lowBytes),
+                                  _mm_unpackhi_epi16(p, p));
+    __m128i green = BlendLanes(Greens(t0, t1), q, Greens(b0, b1), p);
+    // Green beside the output alpha, in the byte order of a pixel's upper half.
+    r0 = _mm_or_si128(blueRed0, _mm_slli_epi16(_mm_unpacklo_epi16(green, sum), 8));
+    r1 = _mm_or_si128(blueRed1, _mm_slli_epi16(_mm_unpackhi_epi16(green, sum), 8));
 }
 
 // The top pixels as they enter the blend: unchanged, or with their alpha
