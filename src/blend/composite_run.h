@@ -14,7 +14,7 @@ bool CompositeRunIsPacked();
 // out[i] = TableComposite(top[i], bottom[i]) for i from 0 to count - 1, with
 // the results of the documented order (each pair read before out[i] is
 // written, left to right) also when out overlaps an input. Where out equals
-// an input, pixels that keep that input's value are not stored.
+// an input, a block of pixels that all keep that input's value is not stored.
 void CompositeRunFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count);
 
 // The same over a top pixel whose alpha is first scaled by the low byte of
