@@ -1,17 +1,13 @@
 #include "ZantrelLayer.h"
 #include "blend/blend.h"
+#include "blend/composite_run.h"
 
 namespace {
 
 uint32_t CompositeRun(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count) {
     if (count <= 0) return 0;
-    uint32_t last = 0;
-    // Each pair is read before out[i] is written, so out may alias an input.
-    for (int32_t i = 0; i < count; ++i) {
-        last = zl::TableComposite(top[i], bottom[i]);
-        out[i] = last;
-    }
-    return last;
+    zl::CompositeRunFast(top, bottom, out, count);
+    return out[count - 1];  // the last store of the run
 }
 
 }  // namespace

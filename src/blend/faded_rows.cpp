@@ -1,10 +1,11 @@
 #include "blend/blend.h"
+#include "blend/composite_run.h"
 
 namespace zl {
 
 void CompositeFadedTopRowInto(uint32_t *out, const uint32_t *top, const uint32_t *bottom, int32_t width,
                               uint32_t opacity) {
-    for (int32_t x = 0; x < width; ++x) out[x] = TableComposite(FadeAlpha(top[x], opacity), bottom[x]);
+    CompositeRunFadedFast(top, bottom, out, width, opacity);
 }
 
 void CompositeFadedBottomRowInto(uint32_t *out, const uint32_t *top, const uint32_t *bottom, int32_t width,

@@ -19,12 +19,9 @@ int32_t CompositeLayers(Layer *top, Layer *bottom, Written written) {
         });
         NotifyUpdate(access.layer);
     } else {
+        // Blocks that keep the bottom's pixels are not stored.
         ForEachRow(access, [&](uint32_t *topRow, uint32_t *bottomRow) {
-            for (int32_t x = 0; x < access.width; ++x) {
-                uint32_t b = bottomRow[x];
-                uint32_t result = TableComposite(topRow[x], b);
-                if (result != b) bottomRow[x] = result;  // unchanged pixels are not stored
-            }
+            CompositeRowInto(bottomRow, topRow, bottomRow, access.width);
         });
         NotifyUpdate(access.layer2);
     }

@@ -1,0 +1,30 @@
+// Runs of the table over-blend: the loops that every compositing operation
+// shares. The build picks the arithmetic for its target once (packed SSE2
+// lanes where the target has them, the plain table loop elsewhere); the
+// pixels are the same bits either way.
+#pragma once
+
+#include <cstdint>
+
+namespace zl {
+
+// True when this build composites runs with packed SSE2 arithmetic.
+bool CompositeRunIsPacked();
+
+// out[i] = TableComposite(top[i], bottom[i]) for i from 0 to count - 1, with
+// the results of the documented order (each pair read before out[i] is
+// written, left to right) also when out overlaps an input. Where out equals
+// an input, a block of pixels that all keep that input's value is not stored.
+void CompositeRunFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count);
+
+// The same over a top pixel whose alpha is first scaled by the low byte of
+// opacity: the high byte of ProductTable[opacity][alpha].
+void CompositeRunFadedFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
+                           uint32_t opacity);
+
+// The plain one-pixel-at-a-time loops, the reference for the two above.
+void CompositeRunPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count);
+void CompositeRunFadedPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
+                            uint32_t opacity);
+
+}  // namespace zl

@@ -1,0 +1,223 @@
+// The fast compositing runs against the plain table loop, bit for bit.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "blend/blend.h"
+#include "blend/composite_run.h"
+
+namespace {
+
+using Pixels = std::vector<uint32_t>;
+
+constexpr uint32_t kOpacities[] = {0, 1, 77, 128, 254, 255};
+
+uint32_t Pixel(uint32_t alpha, uint32_t red, uint32_t green, uint32_t blue) {
+    return (alpha << 24) | (red << 16) | (green << 8) | blue;
+}
+
+// Runs fast and plain forms over the same inputs into separate outputs.
+void ExpectRunsEqual(const Pixels &top, const Pixels &bottom, uint32_t opacity, bool faded) {
+    int32_t n = static_cast<int32_t>(top.size());
+    Pixels fast(top.size(), 0xDEADBEEF), plain(top.size(), 0xDEADBEEF);
+    if (faded) {
+        zl::CompositeRunFadedFast(top.data(), bottom.data(), fast.data(), n, opacity);
+        zl::CompositeRunFadedPlain(top.data(), bottom.data(), plain.data(), n, opacity);
+    } else {
+        zl::CompositeRunFast(top.data(), bottom.data(), fast.data(), n);
+        zl::CompositeRunPlain(top.data(), bottom.data(), plain.data(), n);
+    }
+    for (size_t i = 0; i < top.size(); ++i) {
+        ASSERT_EQ(fast[i], plain[i]) << std::hex << "top " << top[i] << " bottom " << bottom[i] << " opacity "
+                                     << opacity;
+    }
+}
+
+TEST(CompositeRun, PlainRunIsTheTableBlend) {
+    Pixels top = {0x80FF0000, 0x800000FF, 0x00123456, 0x01FFFFFF};
+    Pixels bottom = {0xFF0000FF, 0x80FF0000, 0x80ABCDEF, 0x01000000};
+    Pixels out(4);
+    zl::CompositeRunPlain(top.data(), bottom.data(), out.data(), 4);
+    EXPECT_EQ(out, (Pixels{0xFF80007F, 0xBF5400AB, 0x80ABCDEF, 0x01FFFFFF}));
+    zl::CompositeRunFadedPlain(top.data(), bottom.data(), out.data(), 4, 0x180);
+    EXPECT_EQ(out[0], zl::TableComposite(0x40FF0000, 0xFF0000FF));
+}
+
+#if defined(__SSE2__)
+TEST(CompositeRun, X86BuildsUseThePackedArithmetic) { EXPECT_TRUE(zl::CompositeRunIsPacked()); }
+#endif
+
+// The exact lane forms that the packed arithmetic rests on, over their whole
+// domains.
+TEST(CompositeRun, LaneFormsMatchTheTablesOverTheirDomains) {
+    for (uint32_t x = 0; x < 65536; ++x) ASSERT_EQ((x * 0x8081u) >> 23, x / 255) << x;
+    for (uint32_t x = 0; x < 256; ++x) {
+        for (uint32_t y = 0; y < 256; ++y) {
+            uint32_t m = x * y;
+            ASSERT_EQ(zl::ProductTable[zl::TableIndex(x, y)], m + (m + 127) / 255);
+        }
+    }
+    for (uint32_t topA = 0; topA < 256; ++topA) {
+        for (uint32_t under = 0; topA + under <= 255; ++under) {
+            uint32_t s = topA + under;
+            if (s == 0) continue;
+            float quotient = static_cast<float>(255 * topA + s / 2) / static_cast<float>(s);
+            ASSERT_EQ(static_cast<uint32_t>(quotient), zl::OverWeightTable[zl::TableIndex(topA, under)] >> 8)
+                << topA << "," << under;
+        }
+    }
+}
+
+// Every pair of alphas, each with colour pairs that include 0 and 255 in both
+// directions, in one run so that every block mixes its cases.
+TEST(CompositeRun, EveryAlphaPairWithSeveralColourPairs) {
+    const uint32_t colours[][6] = {
+        {0, 0, 0, 0, 0, 0},           {255, 255, 255, 255, 255, 255}, {0, 255, 0, 255, 0, 255},
+        {255, 0, 255, 0, 255, 0},     {1, 254, 128, 127, 17, 200},    {200, 3, 99, 100, 254, 1},
+    };
+    Pixels top(65536), bottom(65536);
+    for (const auto &c : colours) {
+        for (uint32_t i = 0; i < 65536; ++i) {
+            top[i] = Pixel(i >> 8, c[0], c[2], c[4]);
+            bottom[i] = Pixel(i & 0xFF, c[1], c[3], c[5]);
+        }
+        ExpectRunsEqual(top, bottom, 255, false);
+        for (uint32_t o : kOpacities) ExpectRunsEqual(top, bottom, o, true);
+        // The alpha pairs transposed, so that a block holds one bottom alpha.
+        for (uint32_t i = 0; i < 65536; ++i) {
+            top[i] = Pixel(i & 0xFF, c[0], c[2], c[4]);
+            bottom[i] = Pixel(i >> 8, c[1], c[3], c[5]);
+        }
+        ExpectRunsEqual(top, bottom, 255, false);
+        ExpectRunsEqual(top, bottom, 128, true);
+    }
+}
+
+// Each pixel of a block in one of the early-exit cases or blended, in every
+// combination, written to a separate output and in place over either input.
+TEST(CompositeRun, EveryEarlyExitCombinationWithinABlock) {
+    const uint32_t cases[][2] = {
+        {0xFF123456, 0x80ABCDEF},  // opaque top
+        {0x00123456, 0x80ABCDEF},  // transparent top
+        {0x80123456, 0x00ABCDEF},  // transparent bottom
+        {0x00123456, 0x00ABCDEF},  // both transparent: the top
+        {0x80FF0000, 0xFF0000FF},  // blended
+    };
+    constexpr int kCases = 5;
+    constexpr int kBlock = 8;  // the widest block of the packed loops
+    int blocks = 1;
+    for (int lane = 0; lane < kBlock; ++lane) blocks *= kCases;
+    Pixels top, bottom;
+    for (int combo = 0; combo < blocks; ++combo) {
+        for (int lane = 0, c = combo; lane < kBlock; ++lane, c /= kCases) {
+            top.push_back(cases[c % kCases][0]);
+            bottom.push_back(cases[c % kCases][1]);
+        }
+    }
+    ExpectRunsEqual(top, bottom, 255, false);
+    for (uint32_t o : {0u, 128u, 255u}) ExpectRunsEqual(top, bottom, o, true);
+    Pixels expected(top.size());
+    zl::CompositeRunPlain(top.data(), bottom.data(), expected.data(), static_cast<int32_t>(top.size()));
+    Pixels onTop = top, onBottom = bottom;
+    zl::CompositeRunFast(onTop.data(), bottom.data(), onTop.data(), static_cast<int32_t>(top.size()));
+    zl::CompositeRunFast(top.data(), onBottom.data(), onBottom.data(), static_cast<int32_t>(top.size()));
+    EXPECT_EQ(onTop, expected);
+    EXPECT_EQ(onBottom, expected);
+}
+
+Pixels RandomPixels(std::mt19937 &gen, size_t n) {
+    Pixels p(n);
+    for (auto &v : p) {
+        v = gen();
+        // Many exits: a quarter opaque, a quarter transparent.
+        switch (v & 3) {
+            case 0: v |= 0xFF000000u; break;
+            case 1: v &= 0x00FFFFFFu; break;
+            default: break;
+        }
+    }
+    return p;
+}
+
+// Every run length and every start from 0 to 67 pixels, each array at its
+// own start; nothing outside out's run changes.
+TEST(CompositeRun, EveryLengthAndMisalignment) {
+    constexpr int32_t kMax = 67;
+    constexpr size_t kSize = 3 * (kMax + 1) + 8;
+    std::mt19937 gen(11);
+    Pixels top = RandomPixels(gen, kSize), bottom = RandomPixels(gen, kSize);
+    for (int32_t length = 0; length <= kMax; ++length) {
+        for (int32_t start = 0; start <= kMax; ++start) {
+            int32_t topStart = (start * 5) % (kMax + 1);
+            int32_t bottomStart = (start * 3 + 1) % (kMax + 1);
+            for (bool faded : {false, true}) {
+                Pixels fast(kSize, 0x5A5A5A5A), plain(kSize, 0x5A5A5A5A);
+                if (faded) {
+                    zl::CompositeRunFadedFast(&top[topStart], &bottom[bottomStart], &fast[start], length, 200);
+                    zl::CompositeRunFadedPlain(&top[topStart], &bottom[bottomStart], &plain[start], length, 200);
+                } else {
+                    zl::CompositeRunFast(&top[topStart], &bottom[bottomStart], &fast[start], length);
+                    zl::CompositeRunPlain(&top[topStart], &bottom[bottomStart], &plain[start], length);
+                }
+                ASSERT_EQ(fast, plain) << "length " << length << " start " << start << " faded " << faded;
+            }
+        }
+    }
+}
+
+// Top, bottom and out as windows of one buffer at every small offset from
+// one another: the result is the plain order's, which reads each pixel pair
+// before writing out at the same index, left to right.
+TEST(CompositeRun, OverlappingWindowsOfOneBufferGiveThePlainOrdersResult) {
+    constexpr int32_t kSpan = 12;
+    constexpr int32_t kCount = 41;
+    constexpr size_t kSize = kCount + 4 * kSpan;
+    std::mt19937 gen(7);
+    const Pixels original = RandomPixels(gen, kSize);
+    for (int32_t topAt = 0; topAt <= 2 * kSpan; ++topAt) {
+        for (int32_t bottomAt = 0; bottomAt <= 2 * kSpan; ++bottomAt) {
+            for (int32_t outAt = 0; outAt <= 2 * kSpan; ++outAt) {
+                for (bool faded : {false, true}) {
+                    Pixels fast = original, plain = original;
+                    if (faded) {
+                        zl::CompositeRunFadedFast(&fast[topAt], &fast[bottomAt], &fast[outAt], kCount, 99);
+                        zl::CompositeRunFadedPlain(&plain[topAt], &plain[bottomAt], &plain[outAt], kCount, 99);
+                    } else {
+                        zl::CompositeRunFast(&fast[topAt], &fast[bottomAt], &fast[outAt], kCount);
+                        zl::CompositeRunPlain(&plain[topAt], &plain[bottomAt], &plain[outAt], kCount);
+                    }
+                    ASSERT_EQ(fast, plain) << "top " << topAt << " bottom " << bottomAt << " out " << outAt;
+                }
+            }
+        }
+    }
+}
+
+// The whole domain, 2^32 pairs (alpha pair x colour pair of one channel):
+// too slow for every test run, so run it by hand with
+// --gtest_also_run_disabled_tests --gtest_filter='*WholeDomain*'.
+TEST(CompositeRun, DISABLED_WholeDomainOfAlphaPairsAndColourPairs) {
+    Pixels top(65536), bottom(65536), fast(65536), plain(65536);
+    uint64_t compared = 0;
+    for (uint32_t alphas = 0; alphas < 65536; ++alphas) {
+        uint32_t topA = alphas >> 8, bottomA = alphas & 0xFF;
+        for (uint32_t colours = 0; colours < 65536; ++colours) {
+            uint32_t t = colours >> 8, b = colours & 0xFF;
+            // The channel pair in red, swapped in green, mirrored in blue.
+            top[colours] = Pixel(topA, t, b, 255 - t);
+            bottom[colours] = Pixel(bottomA, b, t, 255 - b);
+        }
+        zl::CompositeRunFast(top.data(), bottom.data(), fast.data(), 65536);
+        zl::CompositeRunPlain(top.data(), bottom.data(), plain.data(), 65536);
+        ASSERT_EQ(fast, plain) << "alphas " << topA << "," << bottomA;
+        compared += 65536;
+    }
+    EXPECT_EQ(compared, uint64_t{1} << 32);
+    std::printf("compared %llu pixel pairs, all equal\n", static_cast<unsigned long long>(compared));
+}
+
+}  // namespace
