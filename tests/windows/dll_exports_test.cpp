@@ -40,6 +40,14 @@ const std::map<std::string, WORD> kExports = {
     {"CompositOnOutputLayerCorrect", 172},
     {"CompositPelsNonMMX", 175},
     {"CompositPelsMMXOnly", 176},
+    {"ConvertRectangleScaleScanline", 37},
+    {"BeginScaleScanline", 50},
+    {"OffsetScaleScanline", 51},
+    {"GetBufferScaleScanline", 52},
+    {"ScaleScanline", 53},
+    {"EndScaleScanline", 54},
+    {"ResizeLayer", 130},
+    {"ResizeLayerCorrect", 173},
 };
 
 class DllTest : public ::testing::Test {
@@ -118,10 +126,22 @@ TEST_F(DllTest, VersionResourceNamesTheModule) {
     EXPECT_STREQ(description, "ZantrelLayer Module");
 }
 
+// A host installs Quoravel.dll beside ZantrelLayer.dll; its one function is
+// exported by its plain name.
+TEST(SiblingLibrary, QuoravelExportsItsFunctionByName) {
+    HMODULE quoravel = LoadLibraryA("Quoravel.dll");
+    ASSERT_NE(quoravel, nullptr);
+    EXPECT_NE(GetProcAddress(quoravel, "ExportedQV_CopyScaleConvert"), nullptr);
+    FreeLibrary(quoravel);
+}
+
 TEST(LayoutOn32Bit, RecordsHaveTheirWordSizes) {
     // Also asserted at compile time by the header on this target.
     EXPECT_EQ(sizeof(Layer), 148u);
     EXPECT_EQ(sizeof(LayerAccess), 88u);
+    EXPECT_EQ(sizeof(ScanlineScaler), 60u);
+    EXPECT_EQ(sizeof(ScaleAxisEntry), 24u);
+    EXPECT_EQ(sizeof(ScaleGeometry), 24u);
     EXPECT_EQ(sizeof(void *), 4u);
 }
 
