@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ZantrelLayer.h"
+#include "cmd_resize.h"
 #include "demo.h"
 #include "layer_ref.h"
 #include "png_io.h"
@@ -31,6 +32,8 @@ const char kProgramUsage[] =
     "  demo [-o FILE]                          render the built-in scene (default: demo.png)\n"
     "  over TOP.png BOTTOM.png -o OUT.png [--at X,Y]\n"
     "                                          composite TOP over BOTTOM\n"
+    "  resize IN.png -o OUT.png --size WxH [--via scaler|sibling]\n"
+    "                                          scale IN to W x H pixels\n"
     "\n"
     "With no command, zantrel runs `demo`.\n"
     "Run `zantrel COMMAND --help` for a command's options.\n";
@@ -240,6 +243,7 @@ int main(int argc, char **argv) {
     }
     if (command == "demo") return RunDemo(rest);
     if (command == "over") return RunOver(rest);
+    if (command == "resize") return zantrel::RunResize(rest);
     if (!command.empty() && command[0] == '-') return UsageError("zantrel", "unknown option '" + command + "'");
     return UsageError("zantrel", "unknown command '" + command + "'");
 }
