@@ -991,6 +991,195 @@ ZL_API int32_t ZL_CALL TestFourCorner(const double *x, const double *y, LayerRec
  */
 ZL_API int32_t ZL_CALL FourCornerMapLayer(Layer *destination, Layer *source, const double *x, const double *y);
 
+/* ---- Scanline scaler and resize ---------------------------------------- */
+
+/** The footprint of one destination pixel on one axis of a scaler.
+ * Source pixel s (the sum of the advances of the entries before it) is the
+ * leading pixel, weighted `leadWeight`; then `wholeCount` whole pixels follow,
+ * each weighted by the axis's whole weight; then, when `wholeCount` is not -1
+ * and `trailWeight` > 0, one trailing pixel weighted `trailWeight`.
+ * `wholeCount` -1 means that the leading pixel is the whole footprint. */
+typedef struct ScaleAxisEntry {
+    int32_t wholeCount;  /**< whole pixels after the leading one; -1: the leading pixel is all */
+    int32_t advance;     /**< source pixels to step before the next entry's leading pixel */
+    double leadWeight;   /**< weight of the leading pixel */
+    double trailWeight;  /**< weight of the trailing pixel */
+} ScaleAxisEntry;
+
+/** One axis table: an array of destination size + 1 entries. Element 0 is a
+ * header whose `leadWeight` holds the axis's whole weight (destination size
+ * over source size on a reduction, 0 on an enlargement); element i + 1 is the
+ * entry of destination pixel i. */
+typedef ScaleAxisEntry ScaleAxis;
+
+/** Sizes and axis tables of a scaler; owned by its scaler. */
+typedef struct ScaleGeometry {
+    int32_t srcWidth;  /**< source width in pixels */
+    int32_t srcHeight; /**< source height in lines */
+    int32_t dstWidth;  /**< destination width in pixels */
+    int32_t dstHeight; /**< destination height in lines */
+    ScaleAxis *horizontal; /**< columns, srcWidth -> dstWidth */
+    ScaleAxis *vertical;   /**< lines, srcHeight -> dstHeight */
+} ScaleGeometry;
+
+/** The state of one scaling pass, made by BeginScaleScanline and released by
+ * EndScaleScanline. The host reads `outputReady` and `needInput` after every
+ * ScaleScanline call and writes no field. */
+typedef struct ScanlineScaler {
+    int32_t outputReady;   /**< 1: the last ScaleScanline call wrote a destination line */
+    int32_t needInput;     /**< 1: move on to the next source line */
+    int32_t valid;         /**< 1 from BeginScaleScanline until EndScaleScanline */
+    int32_t currentLine;   /**< next destination line to produce */
+    int32_t dstHeight;     /**< destination height in lines */
+    ScaleGeometry *geometry; /**< sizes and axis tables, owned by the scaler */
+    uint32_t **lineBuffers;        /**< `lineCount` held source lines */
+    const uint32_t **rowPointers;  /**< `lineCount` + 1 scratch row addresses */
+    int32_t lineCount;     /**< largest vertical whole count (at least 0) + 2 */
+    uint32_t lineBytes;    /**< srcWidth * 4 */
+    int32_t bufferedLines; /**< source lines held for the current destination line */
+    int32_t firstColumn;   /**< first destination column produced */
+    int32_t dstWidth;      /**< destination width in pixels */
+    int32_t columnCount;   /**< destination columns produced per line */
+    int32_t ringStart;     /**< in-place feeding: buffer of the oldest held line */
+} ScanlineScaler;
+
+/** Pixel format code "argb" ('a' in the most significant byte) of the
+ * sibling conversion library's ExportedQV_CopyScaleConvert. */
+#define ZL_FORMAT_ARGB 0x61726762u
+
+#if (defined(__i386__) || defined(_M_IX86)) && !defined(_WIN64)
+#if defined(__cplusplus)
+#define ZL_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#else
+#define ZL_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#endif
+#define ZL_CHECK_WORD(type, field, word) \
+    ZL_STATIC_ASSERT(offsetof(type, field) == 4 * (word), #type "." #field " is at word " #word)
+ZL_STATIC_ASSERT(sizeof(ScaleAxisEntry) == 24, "ScaleAxisEntry is two int32 and two doubles");
+ZL_CHECK_WORD(ScaleAxisEntry, wholeCount, 0);
+ZL_CHECK_WORD(ScaleAxisEntry, advance, 1);
+ZL_CHECK_WORD(ScaleAxisEntry, leadWeight, 2);
+ZL_CHECK_WORD(ScaleAxisEntry, trailWeight, 4);
+ZL_STATIC_ASSERT(sizeof(ScaleGeometry) == 24, "ScaleGeometry is 6 words");
+ZL_CHECK_WORD(ScaleGeometry, horizontal, 4);
+ZL_CHECK_WORD(ScaleGeometry, vertical, 5);
+ZL_STATIC_ASSERT(sizeof(ScanlineScaler) == 60, "ScanlineScaler is 15 words");
+ZL_CHECK_WORD(ScanlineScaler, outputReady, 0);
+ZL_CHECK_WORD(ScanlineScaler, needInput, 1);
+ZL_CHECK_WORD(ScanlineScaler, valid, 2);
+ZL_CHECK_WORD(ScanlineScaler, currentLine, 3);
+ZL_CHECK_WORD(ScanlineScaler, dstHeight, 4);
+ZL_CHECK_WORD(ScanlineScaler, geometry, 5);
+ZL_CHECK_WORD(ScanlineScaler, lineBuffers, 6);
+ZL_CHECK_WORD(ScanlineScaler, rowPointers, 7);
+ZL_CHECK_WORD(ScanlineScaler, lineCount, 8);
+ZL_CHECK_WORD(ScanlineScaler, lineBytes, 9);
+ZL_CHECK_WORD(ScanlineScaler, bufferedLines, 10);
+ZL_CHECK_WORD(ScanlineScaler, firstColumn, 11);
+ZL_CHECK_WORD(ScanlineScaler, dstWidth, 12);
+ZL_CHECK_WORD(ScanlineScaler, columnCount, 13);
+ZL_CHECK_WORD(ScanlineScaler, ringStart, 14);
+#undef ZL_CHECK_WORD
+#undef ZL_STATIC_ASSERT
+#endif
+
+/** Creates a scaler from srcWidth x srcHeight to dstWidth x dstHeight pixels.
+ * Each axis is an exact area average when it shrinks or keeps its size and a
+ * linear interpolation (edge pixels repeated) when it grows.
+ *
+ * @param srcWidth source width in pixels.
+ * @param srcHeight source height in lines.
+ * @param dstWidth destination width in pixels.
+ * @param dstHeight destination height in lines.
+ * @return the new scaler, owned by the caller until EndScaleScanline; null
+ *   when a size is 0 or negative, when srcWidth * 4 or the byte size of an
+ *   axis table does not fit in 32 bits, or when memory runs out (then
+ *   nothing stays allocated). No notifications, no host procedures. */
+ZL_API ScanlineScaler *ZL_CALL BeginScaleScanline(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
+                                                  int32_t dstHeight);
+
+/** Releases a scaler and everything it holds; the pointer must not be used
+ * again.
+ * @param scaler the scaler to release, or null.
+ * @return 1, or 0 for a null scaler. No notifications, no host
+ * procedures. */
+ZL_API int32_t ZL_CALL EndScaleScanline(ScanlineScaler *scaler);
+
+/** Starts a new pass that produces destination lines firstLine .. dstHeight - 1,
+ * columns firstColumn .. firstColumn + columnCount - 1 (written from dstRow[0]);
+ * held lines are dropped. The caller then feeds source lines from the line
+ * that ConvertRectangleScaleScanline gives for firstLine on, each starting at
+ * the source column that it gives for firstColumn.
+ *
+ * @param scaler the scaler.
+ * @param firstColumn first destination column of the pass.
+ * @param firstLine first destination line of the pass.
+ * @param columnCount destination columns per line.
+ * @return 1; 0 (scaler unchanged) when the scaler is null, firstColumn or
+ *   firstLine is negative, firstColumn > dstWidth, firstColumn + columnCount
+ *   > dstWidth or firstLine > dstHeight. No notifications, no host procedures. */
+ZL_API int32_t ZL_CALL OffsetScaleScanline(ScanlineScaler *scaler, int32_t firstColumn, int32_t firstLine,
+                                           int32_t columnCount);
+
+/** Rewrites a rectangle of destination pixels, in place, as the source
+ * rectangle that the scaler starts reading it from: left and top become the
+ * first source column and line, right and bottom one past the last source
+ * column and line reached (not clipped to the source size).
+ *
+ * @param scaler the scaler whose tables are read.
+ * @param rect in: destination rectangle; out: source rectangle.
+ * @return 1; 0 (nothing written) when the scaler or rect is null. Reads only
+ *   the tables. No notifications, no host procedures. */
+ZL_API int32_t ZL_CALL ConvertRectangleScaleScanline(ScanlineScaler *scaler, LayerRect *rect);
+
+/** For in-place feeding: the scaler's line buffer (lineBytes bytes, owned by
+ * the scaler) into which the caller writes the next source line.
+ *
+ * @param scaler the scaler.
+ * @return the buffer; null when the scaler is null or not valid. */
+ZL_API uint32_t *ZL_CALL GetBufferScaleScanline(ScanlineScaler *scaler);
+
+/** Takes one source line, or produces one destination line, or both.
+ * @param dstRow where a produced line's columnCount pixels go; never null.
+ * @param scaler the scaler, made by BeginScaleScanline.
+ * @param srcRow copy mode: a source line of lineBytes readable bytes, copied
+ *   when the scaler keeps it; in-place mode: null, the line having been
+ *   written into GetBufferScaleScanline's buffer.
+ * After the call `outputReady` 1 means dstRow received a line and `needInput`
+ * 1 means the next source line is due (otherwise the same line is passed
+ * again). Pixels are alpha-weighted averages rounded to nearest, ties to even;
+ * a pixel whose alpha rounds to 0 is 0x00000000.
+ * @return 1 when a line was taken or produced; 0 when the scaler or dstRow
+ *   is null, the scaler is not valid, or every line of the pass is done.
+ *   Allocates nothing. No notifications, no host procedures. */
+ZL_API int32_t ZL_CALL ScaleScanline(uint32_t *dstRow, const uint32_t *srcRow, ScanlineScaler *scaler);
+
+/** Scales the source layer's `bounds` rectangle of its root buffer into the
+ * destination layer's `bounds` rectangle of its root buffer, through the
+ * sibling library's ExportedQV_CopyScaleConvert (Quoravel), which it calls
+ * once with both pixel addresses, strides, "argb" formats and rectangles.
+ * Opens no access and delivers no notifications; calls no host procedure.
+ * Both layers must be valid: they are not tested.
+ *
+ * @param destination the layer whose bounds rectangle receives the pixels.
+ * @param source the layer whose bounds rectangle is read.
+ * @return 1, always. */
+ZL_API int32_t ZL_CALL ResizeLayer(Layer *destination, Layer *source);
+
+/** Scales the visible part of the source layer onto the visible part of the
+ * destination layer with a scanline scaler (the two parts are not laid on
+ * each other: each fills its own region). When both layers share a root it
+ * scales through a temporary layer with ResizeLayer and then CopyLayer, which
+ * sends its notifications and may call the root's copy override; otherwise
+ * no notifications are sent. The roots' beginAccess and endAccess procedures
+ * run as the access brackets open and close.
+ *
+ * @param destination the layer whose visible part receives the pixels.
+ * @param source the layer whose visible part is read.
+ * @return 1 when the pixels were scaled; 0 when an access cannot be opened
+ *   (null layers included), or the scaler or temporary layer cannot be made. */
+ZL_API int32_t ZL_CALL ResizeLayerCorrect(Layer *destination, Layer *source);
+
 #ifdef __cplusplus
 }
 #endif

@@ -12,6 +12,7 @@
 #include "ZantrelLayer.h"
 #include "cmd_gallery.h"
 #include "cmd_version.h"
+#include "cmd_resize.h"
 #include "demo.h"
 #include "image_command.h"
 #include "layer_ref.h"
@@ -47,6 +48,8 @@ const char kProgramUsage[] =
     "                                          draw IN into a quadrilateral with perspective\n"
     "  gallery DIR                             render the gallery: PNGs and index.html\n"
     "  --version                               print the version\n"
+    "  resize IN.png -o OUT.png --size WxH [--via scaler|sibling]\n"
+    "                                          scale IN to W x H pixels\n"
     "\n"
     "With no command, zantrel runs `demo`.\n"
     "Run `zantrel COMMAND --help` for a command's options.\n";
@@ -262,6 +265,7 @@ int main(int argc, char **argv) {
     if (command == "warp") return zantrel::RunWarp(rest);
     if (command == "gallery") return zantrel::RunGallery(rest);
     if (command == "--version" || command == "version") return zantrel::RunVersion();
+    if (command == "resize") return zantrel::RunResize(rest);
     if (!command.empty() && command[0] == '-') return UsageError("zantrel", "unknown option '" + command + "'");
     return UsageError("zantrel", "unknown command '" + command + "'");
 }

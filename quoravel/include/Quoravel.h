@@ -1,0 +1,76 @@
+/*
+ * Quoravel: copy, scale and convert rectangles of pixels.
+ *
+ * This small library provides the one function that ZantrelLayer's
+ * ResizeLayer imports. It knows one pixel format, QV_FORMAT_ARGB: 32-bit
+ * 0xAARRGGBB pixels with straight (non-premultiplied) alpha.
+ */
+#ifndef QUORAVEL_H
+#define QUORAVEL_H
+
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define QV_CALL __cdecl
+#else
+#define QV_CALL
+#endif
+
+#if defined(_WIN32)
+/* Exported by name through the module definition file. */
+#define QV_API
+#elif defined(__GNUC__)
+#define QV_API __attribute__((visibility("default")))
+#else
+#define QV_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/** Four-character code "argb", 'a' in the most significant byte. */
+#define QV_FORMAT_ARGB 0x61726762u
+
+/** Scales the source rectangle of one pixel buffer into the destination
+ * rectangle of another (or the same) buffer.
+ *
+ * Each buffer is given by the address of its pixel (0, 0), its row stride in
+ * bytes (negative for bottom-up buffers) and its format; each rectangle by
+ * left, top, right, bottom in that buffer's pixels, right and bottom
+ * exclusive. Pixel (x, y) lies at byte address pixels + y * rowBytes + 4 * x.
+ *
+ * Filter: pixel-area averaging. Each destination pixel covers an area of
+ * (source width / destination width) x (source height / destination height)
+ * source pixels, laid so that both rectangles' edges meet; it receives the
+ * average of the source pixels under that area, each weighted by the part of
+ * it that is covered. Colour is averaged weighted by alpha (premultiplied),
+ * so transparent pixels add no colour and do not darken edges; the output
+ * alpha is the covered-area average of alpha, rounded to nearest, and a pixel
+ * whose alpha rounds to 0 becomes 0x00000000. On an enlarging axis this is
+ * nearest-pixel sampling with a blend where a destination pixel straddles two
+ * source pixels. Equal rectangle sizes copy the pixels exactly, bytes as they
+ * are.
+ *
+ * Refusals: nothing is read or written when either format is not
+ * QV_FORMAT_ARGB, a rectangle is empty or inverted (right <= left or
+ * bottom <= top), a buffer address is null, `reserved` is not 0, or working
+ * memory cannot be allocated.
+ *
+ * Only the pixels inside the two rectangles are read and written; the caller
+ * guarantees that they lie in its buffers. Overlapping rectangles of one
+ * buffer give an unspecified result (but no access outside them).
+ *
+ * @return 1 when the destination rectangle was written, 0 when refused.
+ */
+QV_API int32_t QV_CALL ExportedQV_CopyScaleConvert(const void *srcPixels, int32_t srcRowBytes, uint32_t srcFormat,
+                                                   int32_t srcLeft, int32_t srcTop, int32_t srcRight,
+                                                   int32_t srcBottom, void *dstPixels, int32_t dstRowBytes,
+                                                   uint32_t dstFormat, int32_t dstLeft, int32_t dstTop,
+                                                   int32_t dstRight, int32_t dstBottom, int32_t reserved);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUORAVEL_H */

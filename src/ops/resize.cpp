@@ -1,0 +1,85 @@
+#include "Quoravel.h"
+#include "layer/layer.h"
+
+namespace zl {
+
+namespace {
+
+// Feeds the source region's rows to the scaler top to bottom and stores each
+// produced line in the next destination row.
+void RunCopyModePass(ScanlineScaler *scaler, const LayerAccess &source, const LayerAccess &destination) {
+    const uint32_t *srcRow = source.pixels;
+    uint32_t *dstRow = destination.pixels;
+    do {
+        ScaleScanline(dstRow, srcRow, scaler);
+        if (scaler->needInput) srcRow = NextRow(srcRow, source.rowBytes);
+        if (scaler->outputReady) dstRow = NextRow(dstRow, destination.rowBytes);
+    } while (scaler->needInput || scaler->outputReady);
+}
+
+// Both layers live in one pixel buffer: the sibling library scales into a
+// separate layer, which is then copied over the destination.
+int32_t ResizeThroughTemporary(Layer *destination, Layer *source) {
+    AccessBracket bracket(destination, nullptr);
+    if (!bracket.Opened()) return 0;
+    Layer *temporary = CreateLayer(bracket.Access().width, bracket.Access().height, 1);
+    if (temporary == nullptr) return 0;
+    // A refused source leaves the destination as it was.
+    int32_t scaled = ResizeLayer(temporary, source);
+    if (scaled) CopyLayer(destination, temporary);
+    DeleteLayer(temporary);
+    return scaled;
+}
+
+int32_t ResizeWithScaler(Layer *destination, Layer *source) {
+    AccessBracket sourceBracket(source, nullptr);
+    if (!sourceBracket.Opened()) return 0;
+    // Declared second, so closed first.
+    AccessBracket destinationBracket(destination, nullptr);
+    if (!destinationBracket.Opened()) return 0;
+    const LayerAccess &src = sourceBracket.Access();
+    const LayerAccess &dst = destinationBracket.Access();
+    ScanlineScaler *scaler = BeginScaleScanline(src.width, src.height, dst.width, dst.height);
+    if (scaler == nullptr) return 0;
+    RunCopyModePass(scaler, src, dst);
+    EndScaleScanline(scaler);
+    return 1;
+}
+
+// The layer's rectangle lies inside its root's buffer (or is empty), so the
+// sibling library, which trusts the rectangles, stays inside that buffer.
+bool BoundsInsideRoot(const Layer *layer) {
+    const Layer *root = layer->root;
+    if (root == nullptr) return false;
+    const LayerRect &b = layer->bounds;
+    if (!IsProperRect(b)) return true;
+    return b.left >= 0 && b.top >= 0 && b.right <= root->width && b.bottom <= root->height;
+}
+
+}  // namespace
+
+}  // namespace zl
+
+using namespace zl;
+
+extern "C" {
+
+int32_t ZL_CALL ResizeLayer(Layer *destination, Layer *source) {
+    if (destination == nullptr || source == nullptr) return 0;
+    if (!BoundsInsideRoot(destination) || !BoundsInsideRoot(source)) return 0;
+    const LayerRect &s = source->bounds;
+    const LayerRect &d = destination->bounds;
+    ExportedQV_CopyScaleConvert(source->pixels, source->rowBytes, QV_FORMAT_ARGB, s.left, s.top, s.right, s.bottom,
+                                destination->pixels, destination->rowBytes, QV_FORMAT_ARGB, d.left, d.top, d.right,
+                                d.bottom, 0);
+    return 1;
+}
+
+int32_t ZL_CALL ResizeLayerCorrect(Layer *destination, Layer *source) {
+    // Null layers fail the access bracket; the root test needs them not null.
+    if (destination != nullptr && source != nullptr && destination->root == source->root)
+        return ResizeThroughTemporary(destination, source);
+    return ResizeWithScaler(destination, source);
+}
+
+}  // extern "C"

@@ -1,0 +1,143 @@
+// `zantrel resize` run on PNG files written here: the output's size and
+// pixels for both routes, and the refusals of bad command lines.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "ZantrelLayer.h"
+#include "png_files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string &text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string Slurp(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class ResizeToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/zantrel-resize-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    std::string Path(const std::string &name) const { return (dir_ / name).string(); }
+
+    ToolRun Resize(const std::vector<std::string> &args) const {
+        std::string command = "cd " + Quote(dir_.string()) + " && exec " + Quote(ZANTREL_EXE) + " resize";
+        for (const std::string &arg : args) command += " " + Quote(arg);
+        command += " >" + Quote(Path("stdout.txt")) + " 2>" + Quote(Path("stderr.txt"));
+        ToolRun run;
+        int status = std::system(command.c_str());
+        run.exitCode = (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
+        run.out = Slurp(Path("stdout.txt"));
+        run.err = Slurp(Path("stderr.txt"));
+        return run;
+    }
+
+    // Gradient with some transparent and translucent pixels.
+    std::vector<uint32_t> WriteInput(const std::string &name, uint32_t w, uint32_t h) const {
+        std::vector<uint32_t> pixels;
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) {
+                uint32_t a = (x + y) % 5 == 0 ? 0 : (x * 40 + 15) % 256;
+                pixels.push_back(a << 24 | (x * 25 % 256) << 16 | (y * 30 % 256) << 8 | ((x ^ y) * 17 % 256));
+            }
+        EXPECT_TRUE(tooltest::WriteArgbPng(Path(name), w, h, pixels));
+        return pixels;
+    }
+
+    fs::path dir_;
+};
+
+// What the library gives for the same pixels and route.
+std::vector<uint32_t> LibraryResize(std::vector<uint32_t> src, int32_t sw, int32_t sh, int32_t dw, int32_t dh,
+                                    bool sibling) {
+    std::vector<uint32_t> dst(static_cast<size_t>(dw) * dh, 0);
+    Layer *from = CreateCompatibleLayer(src.data(), sw, sh, sw * 4);
+    Layer *to = CreateCompatibleLayer(dst.data(), dw, dh, dw * 4);
+    if (sibling) {
+        ResizeLayer(to, from);
+    } else {
+        ResizeLayerCorrect(to, from);
+    }
+    DeleteLayer(from);
+    DeleteLayer(to);
+    return dst;
+}
+
+TEST_F(ResizeToolTest, WritesTheScaledImageByEitherRoute) {
+    std::vector<uint32_t> input = WriteInput("in.png", 9, 6);
+    const struct {
+        std::vector<std::string> extra;
+        bool sibling;
+    } routes[] = {{{}, false}, {{"--via", "scaler"}, false}, {{"--via=sibling"}, true}};
+    for (const auto &route : routes) {
+        for (const auto &size : std::vector<std::pair<int32_t, int32_t>>{{4, 3}, {17, 11}, {9, 6}}) {
+            std::string spec = std::to_string(size.first) + "x" + std::to_string(size.second);
+            std::vector<std::string> args = {"in.png", "-o", "out.png", "--size", spec};
+            args.insert(args.end(), route.extra.begin(), route.extra.end());
+            ToolRun run = Resize(args);
+            ASSERT_EQ(run.exitCode, 0) << run.err;
+            tooltest::DecodedPng out;
+            ASSERT_TRUE(tooltest::ReadPngFile(Path("out.png"), out));
+            EXPECT_EQ(out.width, static_cast<uint32_t>(size.first));
+            EXPECT_EQ(out.height, static_cast<uint32_t>(size.second));
+            EXPECT_EQ(out.pixels, LibraryResize(input, 9, 6, size.first, size.second, route.sibling)) << spec;
+        }
+    }
+}
+
+TEST_F(ResizeToolTest, RefusesBadSizesWithoutWritingOutput) {
+    WriteInput("in.png", 3, 3);
+    for (const char *size : {"0x5", "5x0", "-3x4", "4x", "x4", "4", "4x4x4", "ax4", "4 x4", "+4x4", "",
+                                    "99999999999x2"}) {
+        ToolRun run = Resize({"in.png", "-o", "out.png", "--size", size});
+        EXPECT_EQ(run.exitCode, 2) << size;
+        EXPECT_NE(run.err.find("--size"), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(Path("out.png"))) << size;
+    }
+    ToolRun missing = Resize({"in.png", "-o", "out.png"});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_NE(missing.err.find("--size"), std::string::npos) << missing.err;
+    ToolRun via = Resize({"in.png", "-o", "out.png", "--size", "2x2", "--via", "magic"});
+    EXPECT_EQ(via.exitCode, 2);
+    EXPECT_NE(via.err.find("--via"), std::string::npos) << via.err;
+    ToolRun noInput = Resize({"absent.png", "-o", "out.png", "--size", "2x2"});
+    EXPECT_EQ(noInput.exitCode, 1);
+    EXPECT_FALSE(fs::exists(Path("out.png")));
+}
+
+TEST_F(ResizeToolTest, HelpDescribesTheCommand) {
+    ToolRun run = Resize({"--help"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.out.find("Usage: zantrel resize"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("--via"), std::string::npos) << run.out;
+}
+
+}  // namespace
