@@ -3,9 +3,8 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
-#include <new>
-#include <vector>
 
 namespace {
 
@@ -28,37 +27,51 @@ uint32_t *RowAt(void *base, int32_t rowBytes, int64_t y) {
 // The source pixels under one destination pixel on one axis, with the
 // covered part of each as a fraction of the destination pixel.
 struct Span {
-    int64_t first = 0;
-    size_t count = 0;
-    size_t weightIndex = 0;
+    int64_t first;
+    size_t count;
+    size_t weightIndex;
 };
 
+// Plain heap arrays rather than containers: the library is built without
+// exceptions, and an allocation that fails is reported, not thrown.
 struct Axis {
-    std::vector<Span> spans;
-    std::vector<double> weights;
+    Span *spans = nullptr;
+    double *weights = nullptr;
+    size_t weightCount = 0;
+
+    Axis() = default;
+    Axis(const Axis &) = delete;
+    Axis &operator=(const Axis &) = delete;
+    ~Axis() {
+        std::free(spans);
+        std::free(weights);
+    }
 };
 
 // Source pixel i spans [i * dst, (i + 1) * dst) and destination pixel x
 // spans [x * src, (x + 1) * src): both rectangles measured in the same units.
-Axis BuildAxis(int64_t src, int64_t dst) {
-    Axis axis;
-    axis.spans.resize(static_cast<size_t>(dst));
+// Every destination pixel but the first starts inside the source pixel where
+// the one before it ended, so there are at most src + dst weights.
+bool BuildAxis(Axis &axis, int64_t src, int64_t dst) {
+    axis.spans = static_cast<Span *>(std::calloc(static_cast<size_t>(dst), sizeof(Span)));
+    axis.weights = static_cast<double *>(std::calloc(static_cast<size_t>(src + dst), sizeof(double)));
+    if (axis.spans == nullptr || axis.weights == nullptr) return false;
     for (int64_t x = 0; x < dst; ++x) {
         int64_t from = x * src;
         int64_t to = from + src;
         Span &span = axis.spans[static_cast<size_t>(x)];
         span.first = from / dst;
-        span.weightIndex = axis.weights.size();
+        span.weightIndex = axis.weightCount;
         for (int64_t i = span.first; i * dst < to; ++i) {
             int64_t lo = i * dst > from ? i * dst : from;
             int64_t hi = (i + 1) * dst < to ? (i + 1) * dst : to;
             if (hi > lo) {
-                axis.weights.push_back(static_cast<double>(hi - lo) / static_cast<double>(src));
+                axis.weights[axis.weightCount++] = static_cast<double>(hi - lo) / static_cast<double>(src);
                 ++span.count;
             }
         }
     }
-    return axis;
+    return true;
 }
 
 uint32_t RoundToByte(double value) {
@@ -104,8 +117,9 @@ bool Scale(const void *srcPixels, int32_t srcRowBytes, const Rect &src, void *ds
         CopyRows(srcPixels, srcRowBytes, src, dstPixels, dstRowBytes, dst);
         return true;
     }
-    Axis ax = BuildAxis(src.Width(), dst.Width());
-    Axis ay = BuildAxis(src.Height(), dst.Height());
+    Axis ax;
+    Axis ay;
+    if (!BuildAxis(ax, src.Width(), dst.Width()) || !BuildAxis(ay, src.Height(), dst.Height())) return false;
     for (int64_t y = 0; y < dst.Height(); ++y) {
         uint32_t *out = RowAt(dstPixels, dstRowBytes, dst.top + y) + dst.left;
         const Span &sy = ay.spans[static_cast<size_t>(y)];
@@ -130,9 +144,6 @@ extern "C" QV_API int32_t QV_CALL ExportedQV_CopyScaleConvert(const void *srcPix
     Rect src{srcLeft, srcTop, srcRight, srcBottom};
     Rect dst{dstLeft, dstTop, dstRight, dstBottom};
     if (!Proper(src) || !Proper(dst)) return 0;
-    try {
-        return Scale(srcPixels, srcRowBytes, src, dstPixels, dstRowBytes, dst) ? 1 : 0;
-    } catch (...) {
-        return 0;  // the axis tables did not fit in memory: nothing was written yet
-    }
+    // False when the axis tables did not fit in memory: nothing was written.
+    return Scale(srcPixels, srcRowBytes, src, dstPixels, dstRowBytes, dst) ? 1 : 0;
 }

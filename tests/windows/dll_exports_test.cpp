@@ -207,6 +207,8 @@ TEST_F(DllTest, VersionResourceCarriesTheProjectVersion) {
         ASSERT_TRUE(VerQueryValueA(info.data(), query.c_str(), reinterpret_cast<void **>(&text), &length)) << key;
         EXPECT_STREQ(text, ZL_EXPECTED_VERSION) << key;
     }
+}
+
 // A host installs Quoravel.dll beside ZantrelLayer.dll; its one function is
 // exported by its plain name.
 TEST(SiblingLibrary, QuoravelExportsItsFunctionByName) {
