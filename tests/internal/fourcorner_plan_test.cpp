@@ -264,6 +264,43 @@ TEST(FourCornerResampleTest, StepSegmentGivesFixedPointDifferences) {
 
 // The resampler divides colour sums by alpha with a multiply and a shift; it
 // must agree with the plain division for every sum and alpha it can meet.
+// The identity line of 13 samples: the third piece runs from sample 6 to 9,
+// and with a = 6/13, b = 9/13, D = (b - a) * 13 the rounded quotients give a
+// first difference just below one output sample.
+TEST(FourCornerResampleTest, StepSegmentOfAnIdentityLineRoundsBelowOneSample) {
+    zl::LineFunction line{13, 0, 0, 1};
+    zl::SegmentSteps third = zl::StepSegment(0.75, 6, 13, false, line);
+    EXPECT_EQ(third.iEnd, 9);
+    EXPECT_EQ(third.e1, 255 * 65536 - 1);
+    EXPECT_EQ(third.e2, 0);
+    zl::SegmentSteps first = zl::StepSegment(0.25, 0, 13, false, line);
+    EXPECT_EQ(first.e1, 255 * 65536);
+}
+
+// The quad of the public retry test: plan 1 scores highest and folds; with
+// it tried, plan 4 is chosen and does not fold.
+TEST(FourCornerPlanTest, AConvexQuadCanFoldItsFirstChoice) {
+    const double x[4] = {0, 0, 1, 20};
+    const double y[4] = {0, 1, 1.5, 0.5};
+    // Records only: no layer is created, so the lock test still sees the
+    // first deletion.
+    Layer source{};
+    source.width = 1;
+    source.height = 4;
+    source.rowBytes = 4;
+    Layer inter{};
+    zl::FourCornerPlan plan{};
+    ASSERT_EQ(zl::PlanFourCorner(1, 4, x, y, &plan), 1);
+    EXPECT_EQ(plan.variant, 1);
+    ASSERT_EQ(zl::SetupFirstPass(&inter, &source, &plan), 1);
+    EXPECT_NE(zl::HasFourCornerFold(&plan), 0);
+    plan.triedVariants = 1;
+    ASSERT_EQ(zl::PlanFourCorner(1, 4, x, y, &plan), 1);
+    EXPECT_EQ(plan.variant, 4);
+    ASSERT_EQ(zl::SetupFirstPass(&inter, &source, &plan), 1);
+    EXPECT_EQ(zl::HasFourCornerFold(&plan), 0);
+}
+
 TEST(FourCornerConversionTest, MultiplyShiftDivisionEqualsPlainDivision) {
     for (uint32_t alpha = 1; alpha < 256; ++alpha)
         for (uint32_t sum = 0; sum < 65536; ++sum)

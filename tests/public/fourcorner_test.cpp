@@ -116,8 +116,10 @@ TEST(TestFourCornerTest, RefusesMissingArguments) {
     EXPECT_EQ(TestFourCorner(q.x, q.y, nullptr), 0);
 }
 
-// The documented arithmetic is exact for power-of-two sizes: every knot and
-// piece boundary is a dyadic fraction.
+// The mapping is exact for power-of-two sizes: every knot and piece boundary
+// is a dyadic fraction. Other sizes are not guaranteed: iStart / N rounds, so
+// a piece of a 13-sample line can get a first difference of one 16.16 unit
+// less than 255 (see StepSegmentOfAnIdentityLineRoundsBelowOneSample).
 TEST(FourCornerMapTest, AxisAlignedMappingOntoItsOwnSizeReproducesTheSource) {
     for (auto size : std::vector<std::pair<int32_t, int32_t>>{{1, 1}, {4, 2}, {16, 16}, {64, 8}, {32, 128}}) {
         HostCanvas source(size.first, size.second);
@@ -131,6 +133,28 @@ TEST(FourCornerMapTest, AxisAlignedMappingOntoItsOwnSizeReproducesTheSource) {
                     << size.first << "x" << size.second << " at " << x << "," << y;
             }
     }
+}
+
+// A convex quad whose best-scoring plan folds: its top edge is vertical, so
+// along x source row 0 has no extent while the bottom edge runs leftward.
+// The mapping retries with the next plan (4) and draws.
+TEST(FourCornerMapTest, RetriesAnotherPlanWhenTheFirstChoiceFolds) {
+    HostCanvas source(1, 4, 0xFF336699u);
+    HostCanvas destination(21, 2, 0x12345678u);
+    Quad q{{0, 0, 1, 20}, {0, 1, 1.5, 0.5}};
+    LayerRect rect{};
+    ASSERT_EQ(TestFourCorner(q.x, q.y, &rect), 1);
+    ExpectRect(rect, 0, 0, 21, 2);
+    ASSERT_EQ(Map(destination, source, q), 1);
+    // The retried plan resamples the single source column at its centre,
+    // which the strong perspective (h near -1) takes to x below 2; the rest
+    // of the wedge is the sliver u < 0.5 and is left as it was.
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 21; ++x) {
+            uint32_t expected = 0x12345678u;
+            if (x < 2) expected = (y == 0 ? (x == 0 ? 0xFCu : 0xDDu) : (x == 0 ? 0x33u : 0x65u)) << 24 | 0x336699u;
+            EXPECT_EQ(destination.at(x, y), expected) << x << "," << y;
+        }
 }
 
 TEST(FourCornerMapTest, MirroredCornersDrawTheMirrorImage) {
