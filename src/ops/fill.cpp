@@ -1,22 +1,58 @@
 #include <algorithm>
+#include <cstring>
 
 #include "layer/layer.h"
 #include "ops/ops.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zl {
 
 namespace {
+
+// Regions at least this large are filled past the cache: reading each line
+// in only to overwrite it all would cost as much again as the fill.
+constexpr size_t kStreamBytes = 1u << 20;
+
+bool BytesAllEqual(uint32_t value) { return value == (value & 0xFFu) * 0x01010101u; }
+
+// count pixels of value from p; streamed stores when `stream` is set.
+void FillPixels(uint32_t *p, size_t count, uint32_t value, bool stream) {
+    if (BytesAllEqual(value)) {
+        std::memset(p, static_cast<int>(value & 0xFF), count * sizeof(uint32_t));
+        return;
+    }
+#if defined(__SSE2__)
+    if (stream && (reinterpret_cast<uintptr_t>(p) & 3) == 0) {
+        for (; count > 0 && (reinterpret_cast<uintptr_t>(p) & 15) != 0; --count) *p++ = value;
+        const __m128i v = _mm_set1_epi32(static_cast<int>(value));
+        for (; count >= 4; count -= 4, p += 4) _mm_stream_si128(reinterpret_cast<__m128i *>(p), v);
+        _mm_sfence();
+    }
+#else
+    (void)stream;
+#endif
+    std::fill_n(p, count, value);
+}
+
+bool WorthStreaming(const LayerAccess &access) {
+    return static_cast<size_t>(access.width) * static_cast<size_t>(access.height) * sizeof(uint32_t) >= kStreamBytes;
+}
 
 bool RowsAreContiguous(const LayerAccess &access) {
     return static_cast<int64_t>(access.width) * 4 == access.rowBytes;
 }
 
 void FillRegion(const LayerAccess &access, uint32_t value) {
+    bool stream = WorthStreaming(access);
     if (RowsAreContiguous(access)) {
-        std::fill_n(access.pixels, static_cast<size_t>(access.width) * static_cast<size_t>(access.height), value);
+        FillPixels(access.pixels, static_cast<size_t>(access.width) * static_cast<size_t>(access.height), value,
+                   stream);
         return;
     }
-    ForEachRow(access, [&](uint32_t *row, uint32_t *) { std::fill_n(row, access.width, value); });
+    ForEachRow(access, [&](uint32_t *row, uint32_t *) { FillPixels(row, access.width, value, stream); });
 }
 
 int32_t FillLayer(Layer *layer, uint32_t value) {
