@@ -4,32 +4,29 @@
 #include "layer/layer.h"
 #include "ops/ops.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace zl {
 
 namespace {
 
-// Regions at least this large are filled past the cache: reading each line
-// in only to overwrite it all would cost as much again as the fill.
+// Regions at least this large are filled with the string store, which writes
+// whole cache lines without reading each one in first; below it, a plain loop
+// has less to start up.
 constexpr size_t kStreamBytes = 1u << 20;
 
 bool BytesAllEqual(uint32_t value) { return value == (value & 0xFFu) * 0x01010101u; }
 
-// count pixels of value from p; streamed stores when `stream` is set.
+// count pixels of value from p; the string store when `stream` is set.
 void FillPixels(uint32_t *p, size_t count, uint32_t value, bool stream) {
     if (BytesAllEqual(value)) {
         std::memset(p, static_cast<int>(value & 0xFF), count * sizeof(uint32_t));
         return;
     }
-#if defined(__SSE2__)
-    if (stream && (reinterpret_cast<uintptr_t>(p) & 3) == 0) {
-        for (; count > 0 && (reinterpret_cast<uintptr_t>(p) & 15) != 0; --count) *p++ = value;
-        const __m128i v = _mm_set1_epi32(static_cast<int>(value));
-        for (; count >= 4; count -= 4, p += 4) _mm_stream_si128(reinterpret_cast<__m128i *>(p), v);
-        _mm_sfence();
+#if defined(__i386__) || defined(__x86_64__)
+    if (stream) {
+        // The processor's string store writes whole lines without reading
+        // them first, as memset does.
+        __asm__ volatile("rep stosl" : "+D"(p), "+c"(count) : "a"(value) : "memory");
+        return;
     }
 #else
     (void)stream;
