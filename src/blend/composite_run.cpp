@@ -76,9 +76,11 @@ ZL_PACKED __m128i DivideBy255(__m128i x) {
 }
 
 // ProductTable[x][y] = m + floor((m + 127) / 255) with m = x * y, per lane.
+// For every m up to 255 * 255, floor((m + 127) / 255) equals
+// ((m + 128) * 257) >> 16: one high multiplication and no shift.
 ZL_PACKED __m128i Product(__m128i x, __m128i y) {
     __m128i m = _mm_mullo_epi16(x, y);
-    return _mm_add_epi16(m, DivideBy255(_mm_add_epi16(m, _mm_set1_epi16(127))));
+    return _mm_add_epi16(m, _mm_mulhi_epu16(_mm_add_epi16(m, _mm_set1_epi16(128)), _mm_set1_epi16(257)));
 }
 
 // The high byte of ProductTable[top][q] + ProductTable[bottom][p] per lane;

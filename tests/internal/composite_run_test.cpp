@@ -130,6 +130,7 @@ TEST(CompositeRun, LaneFormsMatchTheTablesOverTheirDomains) {
         for (uint32_t y = 0; y < 256; ++y) {
             uint32_t m = x * y;
             ASSERT_EQ(zl::ProductTable[zl::TableIndex(x, y)], m + (m + 127) / 255);
+            ASSERT_EQ((m + 127) / 255, ((m + 128) * 257) >> 16) << m;
         }
     }
     for (uint32_t topA = 0; topA < 256; ++topA) {
