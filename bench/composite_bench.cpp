@@ -282,6 +282,141 @@ void RunFillCopy(benchmark::State &state, FillCopy op) {
     DeleteLayer(dstLayer);
 }
 
+// The multi-layer, Ex and row forms. Each counts one item per pixel per
+// layer blended, so its items per second compare with pixman's OVER of one
+// layer directly. Frames that an operation writes are restored before each
+// iteration outside the timed region, as above.
+void SetBlendRate(benchmark::State &state, int64_t layersBlended) {
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kPixels * layersBlended);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kFrameBytes));
+}
+
+// An output and eight layers: the video copied as the base, then the
+// workload's top seven times over it, every second one at opacity 180.
+void RunMany(benchmark::State &state, Work work) {
+    const Frame &f = FrameFor(work);
+    std::vector<uint32_t> top(f.top), bottom(f.bottom), out(kPixels);
+    Layer *topLayer = FrameLayer(top);
+    Layer *bottomLayer = FrameLayer(bottom);
+    Layer *outLayer = FrameLayer(out);
+    CompositEntry list[8];
+    list[0] = CompositEntry{bottomLayer, 255};
+    for (int k = 1; k < 8; ++k) list[k] = CompositEntry{topLayer, static_cast<uint8_t>(k % 2 ? 255 : 180)};
+    for (auto _ : state) {
+        CompositMany(outLayer, list, 8);
+        benchmark::ClobberMemory();
+    }
+    SetBlendRate(state, 7);
+    DeleteLayer(topLayer);
+    DeleteLayer(bottomLayer);
+    DeleteLayer(outLayer);
+}
+
+// TwoLayerComposit: the workload's top as the output (restored each time),
+// a second copy of it beneath, the video beneath both.
+void RunTwoLayer(benchmark::State &state, Work work) {
+    const Frame &f = FrameFor(work);
+    std::vector<uint32_t> out(f.top), first(f.top), second(f.bottom);
+    Layer *outLayer = FrameLayer(out);
+    Layer *firstLayer = FrameLayer(first);
+    Layer *secondLayer = FrameLayer(second);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(out.data(), f.top.data(), kFrameBytes);
+        state.ResumeTiming();
+        TwoLayerComposit(outLayer, firstLayer, secondLayer);
+        benchmark::ClobberMemory();
+    }
+    SetBlendRate(state, 2);
+    DeleteLayer(outLayer);
+    DeleteLayer(firstLayer);
+    DeleteLayer(secondLayer);
+}
+
+// ThreeLayerComposit: the workload's top over itself at opacity 200, over
+// the video.
+void RunThreeLayer(benchmark::State &state, Work work) {
+    const Frame &f = FrameFor(work);
+    std::vector<uint32_t> top(f.top), middle(f.top), bottom(f.bottom), out(kPixels);
+    Layer *topLayer = FrameLayer(top);
+    Layer *middleLayer = FrameLayer(middle);
+    Layer *bottomLayer = FrameLayer(bottom);
+    Layer *outLayer = FrameLayer(out);
+    for (auto _ : state) {
+        ThreeLayerComposit(outLayer, bottomLayer, middleLayer, topLayer, 200);
+        benchmark::ClobberMemory();
+    }
+    SetBlendRate(state, 2);
+    DeleteLayer(topLayer);
+    DeleteLayer(middleLayer);
+    DeleteLayer(bottomLayer);
+    DeleteLayer(outLayer);
+}
+
+// The Ex forms at opacity 200: the faded layer is the one read.
+void RunEx(benchmark::State &state, Work work, bool writesTop) {
+    const Frame &f = FrameFor(work);
+    std::vector<uint32_t> top(f.top), bottom(f.bottom);
+    std::vector<uint32_t> &written = writesTop ? top : bottom;
+    const std::vector<uint32_t> &pristine = writesTop ? f.top : f.bottom;
+    Layer *topLayer = FrameLayer(top);
+    Layer *bottomLayer = FrameLayer(bottom);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(written.data(), pristine.data(), kFrameBytes);
+        state.ResumeTiming();
+        if (writesTop)
+            CompositOnTopLayerEx(topLayer, bottomLayer, 200);
+        else
+            CompositOnBottomLayerEx(topLayer, bottomLayer, 200);
+        benchmark::ClobberMemory();
+    }
+    SetBlendRate(state, 1);
+    DeleteLayer(topLayer);
+    DeleteLayer(bottomLayer);
+}
+
+enum class RowForm { OnTop, OnBottom, OnTopEx, AgainstColour };
+
+// The row exports called once per row of the frame, in place.
+void RunRows(benchmark::State &state, Work work, RowForm form) {
+    const Frame &f = FrameFor(work);
+    std::vector<uint32_t> top(f.top), bottom(f.bottom);
+    bool writesTop = form != RowForm::OnBottom;
+    std::vector<uint32_t> &written = writesTop ? top : bottom;
+    const std::vector<uint32_t> &pristine = writesTop ? f.top : f.bottom;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(written.data(), pristine.data(), kFrameBytes);
+        state.ResumeTiming();
+        for (int32_t y = 0; y < kHeight; ++y) {
+            uint32_t *t = top.data() + static_cast<size_t>(y) * kWidth;
+            uint32_t *b = bottom.data() + static_cast<size_t>(y) * kWidth;
+            switch (form) {
+                case RowForm::OnTop: CompositOnTop(t, b, kWidth); break;
+                case RowForm::OnBottom: CompositOnBottom(t, b, kWidth); break;
+                case RowForm::OnTopEx: CompositOnTopEx(t, b, kWidth, 200); break;
+                case RowForm::AgainstColour: CompositAgainstColour(t, 0xFF204060u, kWidth); break;
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+    SetBlendRate(state, 1);
+}
+
+void RunCopyWithOpacity(benchmark::State &state) {
+    std::vector<uint32_t> src(kPixels, 0x92345678), dst(kPixels, 1);
+    Layer *srcLayer = FrameLayer(src);
+    Layer *dstLayer = FrameLayer(dst);
+    for (auto _ : state) {
+        CopyWithOpacityLayer(dstLayer, srcLayer, 200);
+        benchmark::ClobberMemory();
+    }
+    SetPixelRate(state);
+    DeleteLayer(srcLayer);
+    DeleteLayer(dstLayer);
+}
+
 std::string Name(const char *function, Work work) { return std::string("BM_") + function + "/" + WorkName(work); }
 
 template <class... Args>
@@ -295,6 +430,7 @@ void RegisterAll() {
     Register("BM_ClearLayer", RunFillCopy, FillCopy::Clear);
     Register("BM_SetLayer", RunFillCopy, FillCopy::Set);
     Register("BM_CopyLayer", RunFillCopy, FillCopy::Copy);
+    Register("BM_CopyWithOpacityLayer", RunCopyWithOpacity);
     // Grouped by workload so that each of ours runs next to its pixman peer.
     for (Work work : kWorks) {
         Register(Name("Pixman_Over", work), RunPixmanOver, work);
@@ -302,6 +438,15 @@ void RegisterAll() {
         Register(Name("CompositOnTopLayer", work), RunInPlace, work, true);
         Register(Name("CompositOnBottomLayer", work), RunInPlace, work, false);
         Register(Name("CompositOnOutputLayer", work), RunOnOutput, work);
+        Register(Name("CompositMany8", work), RunMany, work);
+        Register(Name("TwoLayerComposit", work), RunTwoLayer, work);
+        Register(Name("ThreeLayerComposit", work), RunThreeLayer, work);
+        Register(Name("CompositOnTopLayerEx", work), RunEx, work, true);
+        Register(Name("CompositOnBottomLayerEx", work), RunEx, work, false);
+        Register(Name("CompositOnTopRows", work), RunRows, work, RowForm::OnTop);
+        Register(Name("CompositOnBottomRows", work), RunRows, work, RowForm::OnBottom);
+        Register(Name("CompositOnTopExRows", work), RunRows, work, RowForm::OnTopEx);
+        Register(Name("CompositAgainstColourRows", work), RunRows, work, RowForm::AgainstColour);
     }
     Register(Name("CompositPelsNonMMX", Work::Random), RunPels, Work::Random, &CompositPelsNonMMX);
     Register(Name("CompositPelsMMXOnly", Work::Random), RunPels, Work::Random, &CompositPelsMMXOnly);

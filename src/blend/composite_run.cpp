@@ -28,6 +28,23 @@ void CompositeRunFadedPlain(const uint32_t *top, const uint32_t *bottom, uint32_
     for (int32_t i = 0; i < count; ++i) out[i] = TableComposite(FadeTop(top[i], o), bottom[i]);
 }
 
+void CompositeRunFadedBottomPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
+                                  uint32_t opacity) {
+    uint32_t o = opacity & 0xFF;
+    for (int32_t i = 0; i < count; ++i) out[i] = TableComposite(top[i], FadeTop(bottom[i], o));
+}
+
+void FadeRunPlain(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opacity) {
+    uint32_t o = opacity & 0xFF;
+    for (int32_t i = 0; i < count; ++i) out[i] = FadeTop(in[i], o);
+}
+
+bool ReadsNearWrites(const uint32_t *out, const uint32_t *in, int32_t pixels) {
+    uintptr_t span = static_cast<uintptr_t>(pixels) * sizeof(uint32_t);
+    uintptr_t o = reinterpret_cast<uintptr_t>(out), i = reinterpret_cast<uintptr_t>(in);
+    return (o >= i ? o - i : i - o) < span;
+}
+
 #if defined(__SSE2__)
 
 namespace {
@@ -59,9 +76,11 @@ ZL_PACKED __m128i DivideBy255(__m128i x) {
 }
 
 // ProductTable[x][y] = m + floor((m + 127) / 255) with m = x * y, per lane.
+// For every m up to 255 * 255, floor((m + 127) / 255) equals
+// ((m + 128) * 257) >> 16: one high multiplication and no shift.
 ZL_PACKED __m128i Product(__m128i x, __m128i y) {
     __m128i m = _mm_mullo_epi16(x, y);
-    return _mm_add_epi16(m, DivideBy255(_mm_add_epi16(m, _mm_set1_epi16(127))));
+    return _mm_add_epi16(m, _mm_mulhi_epu16(_mm_add_epi16(m, _mm_set1_epi16(128)), _mm_set1_epi16(257)));
 }
 
 // The high byte of ProductTable[top][q] + ProductTable[bottom][p] per lane;
@@ -122,36 +141,40 @@ ZL_PACKED void BlendEight(__m128i t0, __m128i t1, __m128i b0, __m128i b1, __m128
     r1 = _mm_or_si128(blueRed1, _mm_slli_epi16(_mm_unpackhi_epi16(green, sum), 8));
 }
 
-// The top pixels as they enter the blend: unchanged, or with their alpha
+// A side's pixels as they enter the blend: unchanged, or with their alpha
 // scaled by an opacity.
-struct KeepTop {
-    static constexpr bool kChangesTop = false;
+struct Kept {
+    static constexpr bool kChanges = false;
     uint32_t operator()(uint32_t t) const { return t; }
     ZL_PACKED __m128i operator()(__m128i t) const { return t; }
 };
 
-struct FadedTop {
-    static constexpr bool kChangesTop = true;
+// floor(opacity * alpha / 255) in the alpha byte of four pixels, colour kept.
+ZL_PACKED __m128i FadeFour(__m128i t, __m128i opacity) {
+    // The lanes hold values below 65536, so 16-bit products leave every
+    // high half 0.
+    __m128i alpha = DivideBy255(_mm_mullo_epi16(_mm_srli_epi32(t, 24), opacity));
+    return _mm_or_si128(_mm_and_si128(t, _mm_set1_epi32(0x00FFFFFF)), _mm_slli_epi32(alpha, 24));
+}
+
+struct Faded {
+    static constexpr bool kChanges = true;
     uint32_t opacity;
     uint32_t operator()(uint32_t t) const { return FadeTop(t, opacity); }
-    ZL_PACKED __m128i operator()(__m128i t) const {
-        // The lanes hold values below 65536, so 16-bit products leave every
-        // high half 0.
-        __m128i alpha = DivideBy255(_mm_mullo_epi16(_mm_srli_epi32(t, 24), _mm_set1_epi32(static_cast<int>(opacity))));
-        return _mm_or_si128(_mm_and_si128(t, _mm_set1_epi32(0x00FFFFFF)), _mm_slli_epi32(alpha, 24));
-    }
+    ZL_PACKED __m128i operator()(__m128i t) const { return FadeFour(t, _mm_set1_epi32(static_cast<int>(opacity))); }
 };
 
-template <class Top>
-void PackedRun(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count, Top enter) {
+template <class Top, class Bottom>
+void PackedRun(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count, Top enter,
+               Bottom enterBottom) {
     // A block that gives back the pixels already in out need not be stored.
-    const bool outHoldsTop = out == top && !Top::kChangesTop;
-    const bool outHoldsBottom = out == bottom;
+    const bool outHoldsTop = out == top && !Top::kChanges;
+    const bool outHoldsBottom = out == bottom && !Bottom::kChanges;
     int32_t i = 0;
     // Single pixels up to an aligned out, so that the block stores are aligned.
     if ((reinterpret_cast<uintptr_t>(out) & 3) == 0) {
         for (; i < count && (reinterpret_cast<uintptr_t>(out + i) & 15) != 0; ++i)
-            out[i] = TableComposite(enter(top[i]), bottom[i]);
+            out[i] = TableComposite(enter(top[i]), enterBottom(bottom[i]));
     }
     const __m128i zero = _mm_setzero_si128();
     const __m128i k255 = _mm_set1_epi16(255);
@@ -168,8 +191,8 @@ void PackedRun(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32
             }
             continue;
         }
-        __m128i b0 = Load(bottom + i);
-        __m128i b1 = Load(bottom + i + 4);
+        __m128i b0 = enterBottom(Load(bottom + i));
+        __m128i b1 = enterBottom(Load(bottom + i + 4));
         __m128i bA = Alphas(b0, b1);
         __m128i bottomClear = _mm_cmpeq_epi16(bA, zero);
         if (_mm_movemask_epi8(_mm_cmpeq_epi16(tA, zero)) == 0xFFFF && _mm_movemask_epi8(bottomClear) == 0) {
@@ -191,7 +214,7 @@ void PackedRun(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32
         Store(out + i, r0);
         Store(out + i + 4, r1);
     }
-    for (; i < count; ++i) out[i] = TableComposite(enter(top[i]), bottom[i]);
+    for (; i < count; ++i) out[i] = TableComposite(enter(top[i]), enterBottom(bottom[i]));
 }
 
 bool NeedsPlainOrder(const uint32_t *top, const uint32_t *bottom, const uint32_t *out) {
@@ -208,7 +231,7 @@ void CompositeRunFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out
         CompositeRunPlain(top, bottom, out, count);
         return;
     }
-    PackedRun(top, bottom, out, count, KeepTop{});
+    PackedRun(top, bottom, out, count, Kept{}, Kept{});
 }
 
 void CompositeRunFadedFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
@@ -218,7 +241,34 @@ void CompositeRunFadedFast(const uint32_t *top, const uint32_t *bottom, uint32_t
         CompositeRunFadedPlain(top, bottom, out, count, opacity);
         return;
     }
-    PackedRun(top, bottom, out, count, FadedTop{opacity & 0xFF});
+    PackedRun(top, bottom, out, count, Faded{opacity & 0xFF}, Kept{});
+}
+
+void CompositeRunFadedBottomFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
+                                 uint32_t opacity) {
+    if (count <= 0) return;
+    if (NeedsPlainOrder(top, bottom, out)) {
+        CompositeRunFadedBottomPlain(top, bottom, out, count, opacity);
+        return;
+    }
+    PackedRun(top, bottom, out, count, Kept{}, Faded{opacity & 0xFF});
+}
+
+void FadeRunFast(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opacity) {
+    if (count <= 0) return;
+    if (ReadsCouldSeeOwnWrites(out, in)) {
+        FadeRunPlain(in, out, count, opacity);
+        return;
+    }
+    const __m128i o = _mm_set1_epi32(static_cast<int>(opacity & 0xFF));
+    int32_t i = 0;
+    for (; i + kBlockPixels <= count; i += kBlockPixels) {
+        __m128i a = Load(in + i);
+        __m128i b = Load(in + i + 4);
+        Store(out + i, FadeFour(a, o));
+        Store(out + i + 4, FadeFour(b, o));
+    }
+    FadeRunPlain(in + i, out + i, count - i, opacity);
 }
 
 #else  // no SSE2 on this target: the table loop is the fast loop
@@ -232,6 +282,15 @@ void CompositeRunFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out
 void CompositeRunFadedFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
                            uint32_t opacity) {
     CompositeRunFadedPlain(top, bottom, out, count, opacity);
+}
+
+void CompositeRunFadedBottomFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
+                                 uint32_t opacity) {
+    CompositeRunFadedBottomPlain(top, bottom, out, count, opacity);
+}
+
+void FadeRunFast(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opacity) {
+    FadeRunPlain(in, out, count, opacity);
 }
 
 #endif

@@ -10,7 +10,7 @@ void CompositeFadedTopRowInto(uint32_t *out, const uint32_t *top, const uint32_t
 
 void CompositeFadedBottomRowInto(uint32_t *out, const uint32_t *top, const uint32_t *bottom, int32_t width,
                                  uint32_t opacity) {
-    for (int32_t x = 0; x < width; ++x) out[x] = TableComposite(top[x], FadeAlpha(bottom[x], opacity));
+    CompositeRunFadedBottomFast(top, bottom, out, width, opacity);
 }
 
 }  // namespace zl

@@ -16,6 +16,7 @@ struct StackedLayer {
     bool opened;
     const uint32_t *row;
     uint32_t opacity;
+    int32_t rowWidth;  // pixels of the current output row that it covers
 };
 
 // The base of the stack replaces the output where the two overlap.
@@ -44,20 +45,70 @@ void CloseStackedLayers(StackedLayer *stacked, int32_t n) {
     for (int32_t k = n - 1; k >= 0; --k) EndLayerAccess(&stacked[k].access);
 }
 
-// Each layer goes over the output row where it has pixels: a layer smaller
-// than the output leaves the rest of the output as it is, as a transparent
-// pixel would, and is never read beyond its visible part.
-void StackRow(uint32_t *outRow, int32_t y, int32_t width, StackedLayer *stacked, int32_t n) {
+// Output pixels that every layer covers before the stack moves on.
+constexpr int32_t kStretchPixels = 256;
+
+// One layer over out[0, n): pixel x becomes the layer's pixel, faded by its
+// opacity, over what the output holds.
+void StackLayerOnto(uint32_t *out, const StackedLayer &s, int32_t x, int32_t n) {
+    if (s.opacity == 255) {
+        CompositeRowInto(out + x, s.row + x, out + x, n);
+    } else {
+        CompositeFadedTopRowInto(out + x, s.row + x, out + x, n, s.opacity);
+    }
+}
+
+// Sets each layer's width over row y: 0 where the layer does not reach it.
+void MeasureRow(int32_t y, int32_t width, StackedLayer *stacked, int32_t n) {
     for (int32_t k = 0; k < n; ++k) {
         StackedLayer &s = stacked[k];
-        if (!s.opened || y >= s.access.height) continue;
-        int32_t w = Min32(width, s.access.width);
-        if (s.opacity == 255) {
-            CompositeRowInto(outRow, s.row, outRow, w);
-        } else {
-            CompositeFadedTopRowInto(outRow, s.row, outRow, w, s.opacity);
+        s.rowWidth = (s.opened && y < s.access.height) ? Min32(width, s.access.width) : 0;
+    }
+}
+
+// Each pixel through the whole stack before the next: the order to keep when
+// a layer's row lies close to the output row.
+void StackRowPixelByPixel(uint32_t *outRow, int32_t width, const StackedLayer *stacked, int32_t n) {
+    for (int32_t x = 0; x < width; ++x) {
+        for (int32_t k = 0; k < n; ++k) {
+            const StackedLayer &s = stacked[k];
+            if (x >= s.rowWidth) continue;
+            uint32_t p = s.row[x];
+            if (s.opacity != 255) p = FadeAlpha(p, s.opacity);
+            outRow[x] = TableComposite(p, outRow[x]);
         }
-        s.row = NextRow(s.row, s.access.rowBytes);
+    }
+}
+
+bool AnyRowNear(const uint32_t *outRow, const StackedLayer *stacked, int32_t n) {
+    for (int32_t k = 0; k < n; ++k) {
+        if (stacked[k].rowWidth > 0 && ReadsNearWrites(outRow, stacked[k].row, kStretchPixels)) return true;
+    }
+    return false;
+}
+
+// Each layer goes over the output row where it has pixels: a layer smaller
+// than the output leaves the rest of the output as it is, as a transparent
+// pixel would, and is never read beyond its visible part. The stack is
+// applied a stretch of the row at a time, so the output stays in cache; a
+// layer row closer to the output row than a stretch could read a pixel that
+// another layer of the same stretch has already changed, or not yet, where
+// the one-pixel-at-a-time order differs, so such rows go pixel by pixel.
+void StackRow(uint32_t *outRow, int32_t y, int32_t width, StackedLayer *stacked, int32_t n) {
+    MeasureRow(y, width, stacked, n);
+    if (AnyRowNear(outRow, stacked, n)) {
+        StackRowPixelByPixel(outRow, width, stacked, n);
+    } else {
+        for (int32_t x = 0; x < width; x += kStretchPixels) {
+            for (int32_t k = 0; k < n; ++k) {
+                int32_t m = Min32(kStretchPixels, stacked[k].rowWidth - x);
+                if (m > 0) StackLayerOnto(outRow, stacked[k], x, m);
+            }
+        }
+    }
+    for (int32_t k = 0; k < n; ++k) {
+        if (stacked[k].opened && y < stacked[k].access.height)
+            stacked[k].row = NextRow(stacked[k].row, stacked[k].access.rowBytes);
     }
 }
 

@@ -16,6 +16,26 @@ struct RowCursor {
     const uint32_t *second;
 };
 
+// Pixels of the output that a two-pass blend finishes before going on.
+constexpr int32_t kStretchPixels = 256;
+
+// out[x] = TableComposite(TableComposite(out[x], first[x]), second[x]), in
+// stretches: both layers go beneath one stretch before the next. An input
+// closer to the output than a stretch could see the first pass's writes where
+// the one-pixel-at-a-time order sees the output as it was (or the reverse);
+// then each pixel is taken whole, one at a time.
+void CompositeBeneathBoth(uint32_t *out, const uint32_t *first, const uint32_t *second, int32_t n) {
+    if (ReadsNearWrites(out, first, kStretchPixels) || ReadsNearWrites(out, second, kStretchPixels)) {
+        for (int32_t x = 0; x < n; ++x) out[x] = TableComposite(TableComposite(out[x], first[x]), second[x]);
+        return;
+    }
+    for (int32_t x = 0; x < n; x += kStretchPixels) {
+        int32_t m = std::min(kStretchPixels, n - x);
+        CompositeRowInto(out + x, out + x, first + x, m);
+        CompositeRowInto(out + x, out + x, second + x, m);
+    }
+}
+
 // Walks one row's horizontal runs; returns the word after their terminator.
 const uint32_t *CompositeRowRuns(const uint32_t *run, RowCursor at) {
     for (; run[0] != 0; run += 2) {
@@ -31,8 +51,7 @@ const uint32_t *CompositeRowRuns(const uint32_t *run, RowCursor at) {
                 break;
             case CoverFirst | CoverSecond:
                 // The first layer goes beneath the output, the second beneath both.
-                CompositeRowInto(at.output, at.output, at.first, n);
-                CompositeRowInto(at.output, at.output, at.second, n);
+                CompositeBeneathBoth(at.output, at.first, at.second, n);
                 at.first += n;
                 at.second += n;
                 break;
@@ -68,8 +87,17 @@ void WalkCoverageRuns(const CoverageRuns *runs, const LayerAccess &first, const 
 constexpr int32_t kStackChunk = 256;
 
 // out = (top over faded middle) over bottom, a chunk of the row at a time.
+// The chunk's top and middle pixels are all read before any of its output is
+// written; where either lies closer to the output than a chunk, that could
+// read an output pixel before it is written where the one-pixel-at-a-time
+// order reads it after, so each pixel is then taken whole, one at a time.
 void CompositeThreeRows(uint32_t *out, const uint32_t *top, const uint32_t *middle, const uint32_t *bottom,
                         int32_t width, uint32_t opacity) {
+    if (ReadsNearWrites(out, top, kStackChunk) || ReadsNearWrites(out, middle, kStackChunk)) {
+        for (int32_t x = 0; x < width; ++x)
+            out[x] = TableComposite(TableComposite(top[x], FadeAlpha(middle[x], opacity)), bottom[x]);
+        return;
+    }
     uint32_t upper[kStackChunk];
     for (int32_t x = 0; x < width; x += kStackChunk) {
         int32_t n = std::min(kStackChunk, width - x);

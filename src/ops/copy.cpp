@@ -1,4 +1,5 @@
 #include "blend/blend.h"
+#include "blend/composite_run.h"
 #include "layer/layer.h"
 #include "ops/ops.h"
 
@@ -48,12 +49,7 @@ int32_t ZL_CALL CopyWithOpacityLayer(Layer *destination, Layer *source, int32_t 
         NotifyRefresh(access.layer2);
         if (access.pixels2 != nullptr) {
             uint32_t o = static_cast<uint32_t>(opacity) & 0xFF;
-            ForEachRow(access, [&](uint32_t *row, uint32_t *row2) {
-                for (int32_t x = 0; x < access.width; ++x) {
-                    uint32_t s = row2[x];
-                    row[x] = (s & 0x00FFFFFFu) | (ScaleByAlpha(o, s >> 24) << 24);
-                }
-            });
+            ForEachRow(access, [&](uint32_t *row, uint32_t *row2) { FadeRunFast(row2, row, access.width, o); });
             NotifyUpdate(access.layer);
         }
     }

@@ -20,6 +20,40 @@ uint32_t Pixel(uint32_t alpha, uint32_t red, uint32_t green, uint32_t blue) {
     return (alpha << 24) | (red << 16) | (green << 8) | blue;
 }
 
+// The run forms: plain blend, top faded, bottom faded, and the fade alone
+// (which reads only the top).
+enum class Form { Blend, FadedTop, FadedBottom, Fade };
+constexpr Form kForms[] = {Form::Blend, Form::FadedTop, Form::FadedBottom, Form::Fade};
+
+void RunForm(Form form, bool fast, const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t n,
+             uint32_t opacity) {
+    switch (form) {
+        case Form::Blend:
+            (fast ? zl::CompositeRunFast : zl::CompositeRunPlain)(top, bottom, out, n);
+            break;
+        case Form::FadedTop:
+            (fast ? zl::CompositeRunFadedFast : zl::CompositeRunFadedPlain)(top, bottom, out, n, opacity);
+            break;
+        case Form::FadedBottom:
+            (fast ? zl::CompositeRunFadedBottomFast : zl::CompositeRunFadedBottomPlain)(top, bottom, out, n, opacity);
+            break;
+        case Form::Fade:
+            (fast ? zl::FadeRunFast : zl::FadeRunPlain)(top, out, n, opacity);
+            break;
+    }
+}
+
+void ExpectFormEqual(Form form, const Pixels &top, const Pixels &bottom, uint32_t opacity) {
+    int32_t n = static_cast<int32_t>(top.size());
+    Pixels fast(top.size(), 0xDEADBEEF), plain(top.size(), 0xDEADBEEF);
+    RunForm(form, true, top.data(), bottom.data(), fast.data(), n, opacity);
+    RunForm(form, false, top.data(), bottom.data(), plain.data(), n, opacity);
+    for (size_t i = 0; i < top.size(); ++i) {
+        ASSERT_EQ(fast[i], plain[i]) << std::hex << "top " << top[i] << " bottom " << bottom[i] << " opacity "
+                                     << opacity << " form " << static_cast<int>(form);
+    }
+}
+
 // Runs fast and plain forms over the same inputs into separate outputs.
 void ExpectRunsEqual(const Pixels &top, const Pixels &bottom, uint32_t opacity, bool faded) {
     int32_t n = static_cast<int32_t>(top.size());
@@ -27,6 +61,7 @@ void ExpectRunsEqual(const Pixels &top, const Pixels &bottom, uint32_t opacity, 
     if (faded) {
         zl::CompositeRunFadedFast(top.data(), bottom.data(), fast.data(), n, opacity);
         zl::CompositeRunFadedPlain(top.data(), bottom.data(), plain.data(), n, opacity);
+        ExpectFormEqual(Form::FadedBottom, top, bottom, opacity);
     } else {
         zl::CompositeRunFast(top.data(), bottom.data(), fast.data(), n);
         zl::CompositeRunPlain(top.data(), bottom.data(), plain.data(), n);
@@ -45,11 +80,47 @@ TEST(CompositeRun, PlainRunIsTheTableBlend) {
     EXPECT_EQ(out, (Pixels{0xFF80007F, 0xBF5400AB, 0x80ABCDEF, 0x01FFFFFF}));
     zl::CompositeRunFadedPlain(top.data(), bottom.data(), out.data(), 4, 0x180);
     EXPECT_EQ(out[0], zl::TableComposite(0x40FF0000, 0xFF0000FF));
+    zl::CompositeRunFadedBottomPlain(top.data(), bottom.data(), out.data(), 4, 0x180);
+    EXPECT_EQ(out[0], zl::TableComposite(0x80FF0000, 0x800000FF));
+    EXPECT_EQ(out[2], 0x40ABCDEFu);  // a transparent top gives the faded bottom
+    EXPECT_EQ(out[3], 0x01FFFFFFu);  // a bottom faded to alpha 0 gives the top
+    zl::FadeRunPlain(bottom.data(), out.data(), 4, 0x180);
+    EXPECT_EQ(out, (Pixels{0x800000FF, 0x40FF0000, 0x40ABCDEF, 0x00000000}));
+}
+
+// Every opacity over every alpha pair (one colour pair with the extremes):
+// both faded blends and the fade alone.
+TEST(CompositeRun, EveryOpacityOverEveryAlphaPair) {
+    Pixels top(65536), bottom(65536);
+    for (uint32_t i = 0; i < 65536; ++i) {
+        top[i] = Pixel(i >> 8, 255, 0, 131);
+        bottom[i] = Pixel(i & 0xFF, 0, 255, 77);
+    }
+    for (uint32_t o = 0; o < 256; ++o) {
+        for (Form form : {Form::FadedTop, Form::FadedBottom, Form::Fade}) {
+            ExpectFormEqual(form, top, bottom, o);
+            if (HasFatalFailure()) return;
+        }
+    }
 }
 
 #if defined(__SSE2__)
 TEST(CompositeRun, X86BuildsUseThePackedArithmetic) { EXPECT_TRUE(zl::CompositeRunIsPacked()); }
 #endif
+
+// Distances either way below the stretch count as near, the same address
+// too; a byte that is not a whole pixel away counts as well.
+TEST(CompositeRun, ReadsNearWritesMeasuresBothWays) {
+    std::vector<uint32_t> buffer(64);
+    uint32_t *out = &buffer[20];
+    EXPECT_TRUE(zl::ReadsNearWrites(out, out, 8));
+    EXPECT_TRUE(zl::ReadsNearWrites(out, out + 7, 8));
+    EXPECT_TRUE(zl::ReadsNearWrites(out, out - 7, 8));
+    EXPECT_FALSE(zl::ReadsNearWrites(out, out + 8, 8));
+    EXPECT_FALSE(zl::ReadsNearWrites(out, out - 8, 8));
+    const auto *shifted = reinterpret_cast<const uint32_t *>(reinterpret_cast<const char *>(out + 7) + 3);
+    EXPECT_TRUE(zl::ReadsNearWrites(out, shifted, 8));
+}
 
 // The exact lane forms that the packed arithmetic rests on, over their whole
 // domains.
@@ -59,6 +130,7 @@ TEST(CompositeRun, LaneFormsMatchTheTablesOverTheirDomains) {
         for (uint32_t y = 0; y < 256; ++y) {
             uint32_t m = x * y;
             ASSERT_EQ(zl::ProductTable[zl::TableIndex(x, y)], m + (m + 127) / 255);
+            ASSERT_EQ((m + 127) / 255, ((m + 128) * 257) >> 16) << m;
         }
     }
     for (uint32_t topA = 0; topA < 256; ++topA) {
@@ -120,6 +192,16 @@ TEST(CompositeRun, EveryEarlyExitCombinationWithinABlock) {
     }
     ExpectRunsEqual(top, bottom, 255, false);
     for (uint32_t o : {0u, 128u, 255u}) ExpectRunsEqual(top, bottom, o, true);
+    for (uint32_t o : {0u, 128u, 255u}) ExpectFormEqual(Form::Fade, top, bottom, o);
+    // In place over the bottom with the bottom faded: no block may be taken
+    // as already holding its result.
+    for (uint32_t o : {0u, 128u, 254u}) {
+        Pixels fadedExpected(top.size()), onBottomFaded = bottom;
+        int32_t n = static_cast<int32_t>(top.size());
+        zl::CompositeRunFadedBottomPlain(top.data(), bottom.data(), fadedExpected.data(), n, o);
+        zl::CompositeRunFadedBottomFast(top.data(), onBottomFaded.data(), onBottomFaded.data(), n, o);
+        EXPECT_EQ(onBottomFaded, fadedExpected) << o;
+    }
     Pixels expected(top.size());
     zl::CompositeRunPlain(top.data(), bottom.data(), expected.data(), static_cast<int32_t>(top.size()));
     Pixels onTop = top, onBottom = bottom;
@@ -154,16 +236,12 @@ TEST(CompositeRun, EveryLengthAndMisalignment) {
         for (int32_t start = 0; start <= kMax; ++start) {
             int32_t topStart = (start * 5) % (kMax + 1);
             int32_t bottomStart = (start * 3 + 1) % (kMax + 1);
-            for (bool faded : {false, true}) {
+            for (Form form : kForms) {
                 Pixels fast(kSize, 0x5A5A5A5A), plain(kSize, 0x5A5A5A5A);
-                if (faded) {
-                    zl::CompositeRunFadedFast(&top[topStart], &bottom[bottomStart], &fast[start], length, 200);
-                    zl::CompositeRunFadedPlain(&top[topStart], &bottom[bottomStart], &plain[start], length, 200);
-                } else {
-                    zl::CompositeRunFast(&top[topStart], &bottom[bottomStart], &fast[start], length);
-                    zl::CompositeRunPlain(&top[topStart], &bottom[bottomStart], &plain[start], length);
-                }
-                ASSERT_EQ(fast, plain) << "length " << length << " start " << start << " faded " << faded;
+                RunForm(form, true, &top[topStart], &bottom[bottomStart], &fast[start], length, 200);
+                RunForm(form, false, &top[topStart], &bottom[bottomStart], &plain[start], length, 200);
+                ASSERT_EQ(fast, plain) << "length " << length << " start " << start << " form "
+                                       << static_cast<int>(form);
             }
         }
     }
@@ -181,16 +259,12 @@ TEST(CompositeRun, OverlappingWindowsOfOneBufferGiveThePlainOrdersResult) {
     for (int32_t topAt = 0; topAt <= 2 * kSpan; ++topAt) {
         for (int32_t bottomAt = 0; bottomAt <= 2 * kSpan; ++bottomAt) {
             for (int32_t outAt = 0; outAt <= 2 * kSpan; ++outAt) {
-                for (bool faded : {false, true}) {
+                for (Form form : kForms) {
                     Pixels fast = original, plain = original;
-                    if (faded) {
-                        zl::CompositeRunFadedFast(&fast[topAt], &fast[bottomAt], &fast[outAt], kCount, 99);
-                        zl::CompositeRunFadedPlain(&plain[topAt], &plain[bottomAt], &plain[outAt], kCount, 99);
-                    } else {
-                        zl::CompositeRunFast(&fast[topAt], &fast[bottomAt], &fast[outAt], kCount);
-                        zl::CompositeRunPlain(&plain[topAt], &plain[bottomAt], &plain[outAt], kCount);
-                    }
-                    ASSERT_EQ(fast, plain) << "top " << topAt << " bottom " << bottomAt << " out " << outAt;
+                    RunForm(form, true, &fast[topAt], &fast[bottomAt], &fast[outAt], kCount, 99);
+                    RunForm(form, false, &plain[topAt], &plain[bottomAt], &plain[outAt], kCount, 99);
+                    ASSERT_EQ(fast, plain) << "top " << topAt << " bottom " << bottomAt << " out " << outAt
+                                           << " form " << static_cast<int>(form);
                 }
             }
         }
