@@ -2,6 +2,7 @@
 // below (the same bits on every target), runs the operation it is about
 // through ZL_GALLERY_CALL, and shows its layers before and after.
 #include <cstdint>
+#include <string>
 
 #include "gallery.h"
 
@@ -183,6 +184,231 @@ bool CopyVersusUnder(Stage &s) {
                   canvas);
 }
 
+// An "F" over a colour ramp: no mirror or turn of it looks like the original,
+// so flips and mappings show which way they went.
+uint32_t Letter(int32_t x, int32_t y, int32_t w, int32_t h) {
+    static const char *const kGlyph[7] = {"XXXXX", "X....", "X....", "XXXX.", "X....", "X....", "X...."};
+    int32_t cell = (w < h ? w : h) / 9;
+    int32_t gx = (x - cell) / cell;
+    int32_t gy = (y - cell) / cell;
+    if (x >= cell && y >= cell && gx < 5 && gy < 7 && kGlyph[gy][gx] == 'X') return 0xFFFFF0A0u;
+    uint32_t r = static_cast<uint32_t>(x) * 255 / static_cast<uint32_t>(w - 1);
+    uint32_t b = static_cast<uint32_t>(y) * 255 / static_cast<uint32_t>(h - 1);
+    return Argb(255, r, 40, b);
+}
+
+// Stripes of two translucent reds, to tell a layer's pixels apart at a glance.
+uint32_t Stripes(int32_t x, int32_t y) {
+    return ((x + y) / 8 % 2 == 0) ? 0xE0E03030u : 0x90F0A000u;
+}
+
+bool TwoLayer(Stage &s) {
+    // The output's own content stays in front: a disc, transparent around it.
+    Layer *output = s.HostLayer(160, 112, [](int32_t x, int32_t y) { return Disc(x, y, 80, 56, 40, 0xC0303030u); });
+    Layer *first = s.HostLayer(120, 60, Stripes);
+    Layer *second = s.HostLayer(60, 100, [](int32_t x, int32_t y) { return Disc(x, y, 30, 50, 28, 0xFF2060E0u); });
+    if (output == nullptr || first == nullptr || second == nullptr) return false;
+    s.Show("output, before (its content stays in front)", output);
+    s.Show("first, 120 x 60", first);
+    s.Show("second, 60 x 100", second);
+    ZL_GALLERY_CALL(s, TwoLayerComposit(output, first, second));
+    return s.Show("output, after: top left both layers beneath, top right the first only, bottom left the "
+                  "second only, bottom right untouched",
+                  output);
+}
+
+bool ThreeLayer(Stage &s) {
+    Layer *bottom = s.HostLayer(96, 96, Backdrop);
+    Layer *middle = s.HostLayer(96, 96, [](int32_t x, int32_t y) { return Disc(x, y, 48, 48, 40, 0xFF20C040u); });
+    Layer *top = s.HostLayer(96, 96, [](int32_t x, int32_t y) { return Disc(x, y, 64, 32, 24, 0xC0F02020u); });
+    Layer *full = s.NewLayer(96, 96);
+    Layer *faded = s.NewLayer(96, 96);
+    if (bottom == nullptr || middle == nullptr || top == nullptr || full == nullptr || faded == nullptr) return false;
+    s.Show("bottom", bottom);
+    s.Show("middle", middle);
+    s.Show("top", top);
+    ZL_GALLERY_CALL(s, ThreeLayerComposit(full, bottom, middle, top, 255));
+    ZL_GALLERY_CALL(s, ThreeLayerComposit(faded, bottom, middle, top, 80));
+    s.Show("output, middle at opacity 255", full);
+    return s.Show("output, middle faded to opacity 80", faded);
+}
+
+bool Stack(Stage &s) {
+    Layer *ground = s.HostLayer(96, 96, Backdrop);
+    Layer *disc = s.HostLayer(96, 96, [](int32_t x, int32_t y) { return Disc(x, y, 40, 56, 34, 0xFFF0D020u); });
+    Layer *hidden = s.HostLayer(96, 96, [](int32_t, int32_t) { return 0xFFFF0000u; });
+    Layer *small = s.HostLayer(48, 48, [](int32_t x, int32_t y) { return Disc(x, y, 24, 24, 22, 0xFF2020C0u); });
+    Layer *output = s.NewLayer(96, 96);
+    if (ground == nullptr || disc == nullptr || hidden == nullptr || small == nullptr || output == nullptr) return false;
+    s.Show("[0] ground, opacity 255", ground);
+    s.Show("[1] disc, opacity 160", disc);
+    s.Show("[2] red, opacity 0: skipped", hidden);
+    s.Show("[3] smaller 48 x 48 disc, opacity 200", small);
+    CompositEntry list[4] = {{ground, 255}, {disc, 160}, {hidden, 0}, {small, 200}};
+    ZL_GALLERY_CALL(s, CompositMany(output, list, 4));
+    return s.Show("output: [0] copied, [1] and [3] stacked over it, the smaller layer at the top-left corner", output);
+}
+
+bool OpacityForms(Stage &s) {
+    auto disc = [](int32_t x, int32_t y) { return Disc(x, y, 32, 32, 28, 0xFFE03080u); };
+    Layer *sample = s.HostLayer(64, 64, disc);
+    Layer *ground = s.HostLayer(64, 64, Backdrop);
+    if (sample == nullptr || ground == nullptr) return false;
+    s.Show("first: a disc", sample);
+    s.Show("second: a ground", ground);
+    const int32_t opacities[3] = {255, 128, 40};
+    for (int32_t opacity : opacities) {
+        Layer *first = s.HostLayer(64, 64, disc);
+        Layer *second = s.HostLayer(64, 64, Backdrop);
+        if (first == nullptr || second == nullptr) return false;
+        ZL_GALLERY_CALL(s, CompositOnTopLayerEx(first, second, opacity));
+        if (!s.Show("OnTopLayerEx " + std::to_string(opacity) + ": the ground fades, into the first", first))
+            return false;
+    }
+    for (int32_t opacity : opacities) {
+        Layer *first = s.HostLayer(64, 64, disc);
+        Layer *second = s.HostLayer(64, 64, Backdrop);
+        if (first == nullptr || second == nullptr) return false;
+        ZL_GALLERY_CALL(s, CompositOnBottomLayerEx(first, second, opacity));
+        if (!s.Show("OnBottomLayerEx " + std::to_string(opacity) + ": the disc fades, into the second", second))
+            return false;
+    }
+    return true;
+}
+
+bool Rows(Stage &s) {
+    Layer *top = s.HostLayer(96, 96, [](int32_t x, int32_t y) { return FadingDisc(x, y, 96, 0x2040F0u); });
+    Layer *bottom = s.HostLayer(96, 96, Backdrop);
+    Layer *row = s.HostLayer(96, 96, [](int32_t x, int32_t y) { return FadingDisc(x, y, 96, 0x2040F0u); });
+    if (top == nullptr || bottom == nullptr || row == nullptr) return false;
+    s.Show("top rows, before", top);
+    s.Show("bottom rows", bottom);
+    uint32_t *topPixels = s.Pixels(top);
+    const uint32_t *bottomPixels = s.Pixels(bottom);
+    uint32_t *rowPixels = s.Pixels(row);
+    for (int32_t y = 0; y < 96; ++y) {
+        uint32_t *topRow = topPixels + 96 * y;
+        const uint32_t *bottomRow = bottomPixels + 96 * y;
+        ZL_GALLERY_CALL(s, CompositOnTop(topRow, bottomRow, 96));
+    }
+    s.Show("top rows after CompositOnTop, row by row", top);
+    for (int32_t y = 0; y < 96; ++y) {
+        uint32_t *pixelRow = rowPixels + 96 * y;
+        uint32_t colour = y < 48 ? 0xFFF0E0C0u : 0x80000000u;
+        ZL_GALLERY_CALL(s, CompositAgainstColour(pixelRow, colour, 96));
+    }
+    return s.Show("the same disc after CompositAgainstColour: opaque cream above, half-transparent black below", row);
+}
+
+bool Flips(Stage &s) {
+    auto letter = [](int32_t x, int32_t y) { return Letter(x, y, 64, 80); };
+    Layer *original = s.HostLayer(64, 80, letter);
+    Layer *horizontal = s.HostLayer(64, 80, letter);
+    Layer *vertical = s.HostLayer(64, 80, letter);
+    Layer *canvas = s.HostLayer(128, 80, [](int32_t x, int32_t y) { return Letter(x, y, 128, 80); });
+    if (original == nullptr || horizontal == nullptr || vertical == nullptr || canvas == nullptr) return false;
+    s.Show("original", original);
+    ZL_GALLERY_CALL(s, FlipHorzLayer(horizontal));
+    s.Show("FlipHorzLayer", horizontal);
+    ZL_GALLERY_CALL(s, FlipVertLayer(vertical));
+    s.Show("FlipVertLayer", vertical);
+    s.Show("canvas, before", canvas);
+    Layer *window = s.Own(ZL_GALLERY_CALL(s, CreateClippedLayer(canvas)));
+    if (window == nullptr) return false;
+    ZL_GALLERY_CALL(s, ClipLayerXYWH(window, 4, -40, 60, 80));
+    ZL_GALLERY_CALL(s, FlipVertLayer(window));
+    ZL_GALLERY_CALL(s, ClipLayerXYWH(window, 96, 8, 64, 64));
+    ZL_GALLERY_CALL(s, FlipHorzLayer(window));
+    return s.Show("canvas, after: a window at (4,-40) flipped top to bottom and one at (96,8) left to right; "
+                  "each mirrors only its visible part, about that part's centre",
+                  canvas);
+}
+
+bool Trim(Stage &s) {
+    Layer *canvas = s.HostLayer(128, 96, [](int32_t x, int32_t y) {
+        uint32_t disc = Disc(x, y, 70, 40, 22, 0xFF30A0F0u);
+        return (disc >> 24) != 0 ? disc : Disc(x, y, 36, 70, 10, 0x80F06020u);
+    });
+    Layer *shown = s.HostLayer(128, 96, Backdrop);
+    if (canvas == nullptr || shown == nullptr) return false;
+    s.Show("layer: two discs on transparent", canvas);
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    Layer *box = s.Own(ZL_GALLERY_CALL(s, ClipToAlphaLayerEx(canvas, &x, &y, &w, &h)));
+    if (box == nullptr) return false;
+    ZL_GALLERY_CALL(s, CompositOnBottomLayer(canvas, shown));
+    // The box outlined one pixel outside it, with four thin windows.
+    Layer *edge = s.Own(ZL_GALLERY_CALL(s, CreateClippedLayer(shown)));
+    if (edge == nullptr) return false;
+    const int32_t sides[4][4] = {{x - 1, y - 1, w + 2, 1}, {x - 1, y + h, w + 2, 1}, {x - 1, y, 1, h}, {x + w, y, 1, h}};
+    for (const auto &side : sides) {
+        ZL_GALLERY_CALL(s, ClipLayerXYWH(edge, side[0], side[1], side[2], side[3]));
+        ZL_GALLERY_CALL(s, SetLayer(edge, 0xFFFFFF00));
+    }
+    s.Show("found box (" + std::to_string(x) + "," + std::to_string(y) + ") " + std::to_string(w) + " x " +
+               std::to_string(h) + ", outlined in yellow over a ground",
+           shown);
+    Layer *trimmed = s.NewLayer(w, h);
+    if (trimmed == nullptr) return false;
+    ZL_GALLERY_CALL(s, CopyLayer(trimmed, box));
+    return s.Show("the returned clipped layer, copied out", trimmed);
+}
+
+bool Resize(Stage &s) {
+    Layer *source = s.HostLayer(48, 48, [](int32_t x, int32_t y) {
+        uint32_t disc = Disc(x, y, 34, 34, 12, 0xC020F060u);
+        return (disc >> 24) != 0 ? disc : Letter(x, y, 48, 48);
+    });
+    Layer *bigScan = s.NewLayer(112, 112);
+    Layer *smallScan = s.NewLayer(20, 20);
+    Layer *bigSibling = s.NewLayer(112, 112);
+    Layer *smallSibling = s.NewLayer(20, 20);
+    if (source == nullptr || bigScan == nullptr || smallScan == nullptr || bigSibling == nullptr ||
+        smallSibling == nullptr)
+        return false;
+    s.Show("source, 48 x 48", source);
+    if (ZL_GALLERY_CALL(s, ResizeLayerCorrect(bigScan, source)) != 1) return false;
+    if (ZL_GALLERY_CALL(s, ResizeLayerCorrect(smallScan, source)) != 1) return false;
+    ZL_GALLERY_CALL(s, ResizeLayer(bigSibling, source));
+    ZL_GALLERY_CALL(s, ResizeLayer(smallSibling, source));
+    s.Show("ResizeLayerCorrect (scanline scaler) to 112 x 112", bigScan);
+    s.Show("... to 20 x 20", smallScan);
+    s.Show("ResizeLayer (Quoravel) to 112 x 112", bigSibling);
+    return s.Show("... to 20 x 20", smallSibling);
+}
+
+// Draws source into a new layer standing for the mapping's rectangle.
+bool MapAndShow(Stage &s, Layer *source, const double (&x)[4], const double (&y)[4], const std::string &caption) {
+    LayerRect rect{};
+    if (ZL_GALLERY_CALL(s, TestFourCorner(x, y, &rect)) != 1) return false;
+    Layer *destination = s.NewLayer(rect.right - rect.left, rect.bottom - rect.top);
+    if (destination == nullptr) return false;
+    if (ZL_GALLERY_CALL(s, FourCornerMapLayer(destination, source, x, y)) != 1) return false;
+    return s.Show(caption, destination);
+}
+
+bool FourCorner(Stage &s) {
+    Layer *source = s.HostLayer(64, 48, [](int32_t x, int32_t y) { return Letter(x, y, 64, 48); });
+    if (source == nullptr) return false;
+    s.Show("source, 64 x 48", source);
+    // Turned by the angle whose cosine is 0.8 and sine 0.6: exact corners.
+    const double turnedX[4] = {32.8, 84, 55.2, 4}, turnedY[4] = {3.6, 42, 80.4, 42};
+    const double mirroredX[4] = {84, 4, 4, 84}, mirroredY[4] = {4, 4, 64, 64};
+    const double perspectiveX[4] = {44, 68, 110, 2}, perspectiveY[4] = {2, 2, 90, 90};
+    return MapAndShow(s, source, turnedX, turnedY, "turned about 37 degrees: (32.8,3.6) (84,42) (55.2,80.4) (4,42)") &&
+           MapAndShow(s, source, mirroredX, mirroredY, "mirrored: (84,4) (4,4) (4,64) (84,64)") &&
+           MapAndShow(s, source, perspectiveX, perspectiveY, "strong perspective: (44,2) (68,2) (110,90) (2,90)");
+}
+
+bool FourCornerFold(Stage &s) {
+    Layer *source = s.HostLayer(16, 32, [](int32_t x, int32_t y) { return Letter(x, y, 16, 32); });
+    if (source == nullptr) return false;
+    s.Show("source, 16 x 32", source);
+    // The first-choice plan (rows along x) folds for this wedge; the library
+    // retries with another plan and draws it.
+    const double x[4] = {0, 0, 10, 200}, y[4] = {0, 40, 60, 20};
+    return MapAndShow(s, source, x, y, "a fold retried: (0,0) (0,40) (10,60) (200,20)");
+}
+
 }  // namespace
 
 const std::vector<Scene> &Scenes() {
@@ -205,6 +431,29 @@ const std::vector<Scene> &Scenes() {
          "One source copied plainly and at three opacities into a transparent layer.", CopyOpacity},
         {"copy-vs-under", "CopyLayer against CompositOnBottomLayer",
          "The same translucent source copied (replacing) and composited (blending) onto a ground.", CopyVersusUnder},
+        {"two-layer", "TwoLayerComposit: two layers slid beneath the output",
+         "The output's disc stays in front; each layer shows through where it covers, both where they overlap.",
+         TwoLayer},
+        {"three-layer", "ThreeLayerComposit", "Bottom, middle and top into a fresh output, the middle at full and at "
+         "faded opacity.", ThreeLayer},
+        {"stack", "CompositMany: a stack with opacities",
+         "Four entries bottom to top, one at opacity 0 (skipped) and one smaller than the output.", Stack},
+        {"opacity-forms", "CompositOnTopLayerEx and CompositOnBottomLayerEx",
+         "The same two layers at opacities 255, 128 and 40: OnTopLayerEx fades the second layer, OnBottomLayerEx "
+         "the first.", OpacityForms},
+        {"rows", "Rows: CompositOnTop and CompositAgainstColour",
+         "A host walking its own rows: one row over another, and a row over one constant colour.", Rows},
+        {"flips", "FlipHorzLayer and FlipVertLayer", "An asymmetric picture mirrored both ways, and two clipped "
+         "windows mirrored, one cut off by the canvas edge.", Flips},
+        {"trim", "ClipToAlphaLayerEx", "The bounding box of a layer's non-transparent pixels, outlined, and the "
+         "clipped layer the call returns.", Trim},
+        {"resize", "ResizeLayerCorrect and ResizeLayer",
+         "One source enlarged and reduced by the scanline scaler and by the Quoravel library.", Resize},
+        {"fourcorner", "FourCornerMapLayer", "One source drawn into a turned, a mirrored and a strongly "
+         "foreshortened quad; each destination is the rectangle TestFourCorner reports.", FourCorner},
+        {"fourcorner-fold", "FourCornerMapLayer: a fold retried",
+         "A convex wedge whose first-choice pass plan folds; the library retries with another plan.",
+         FourCornerFold},
     };
     return scenes;
 }

@@ -144,6 +144,33 @@ TEST(FourCornerPlanTest, FoldsWhenTheOuterEdgesRunOppositeWays) {
     EXPECT_NE(zl::HasFourCornerFold(&zeroThenPositive), 0);
 }
 
+// The gallery's "fold retried" wedge (gallery/scenes.cpp, a 16 x 32 source):
+// its first-choice plan must fold, or the picture would not show a retry.
+TEST(FourCornerPlanTest, TheGalleryFoldWedgeFoldsOnItsFirstChoice) {
+    const double x[4] = {0, 0, 10, 200}, y[4] = {0, 40, 60, 20};
+    FourCornerPlan plan = Corners(x, y, 16, 32);
+    EXPECT_EQ(plan.variant, 1);
+    Layer source{};
+    source.width = 16;
+    source.height = 32;
+    source.rowBytes = 64;
+    Layer intermediate{};
+    intermediate.width = plan.interWidth;
+    intermediate.height = plan.interHeight;
+    intermediate.rowBytes = plan.interWidth * 4;
+    ASSERT_EQ(zl::SetupFirstPass(&intermediate, &source, &plan), 1);
+    EXPECT_NE(zl::HasFourCornerFold(&plan), 0);
+    // The retried plan does not fold.
+    plan.triedVariants |= 1u;
+    ASSERT_EQ(zl::PlanFourCorner(16, 32, x, y, &plan), 1);
+    EXPECT_NE(plan.variant, 1);
+    intermediate.width = plan.interWidth;
+    intermediate.height = plan.interHeight;
+    intermediate.rowBytes = plan.interWidth * 4;
+    ASSERT_EQ(zl::SetupFirstPass(&intermediate, &source, &plan), 1);
+    EXPECT_EQ(zl::HasFourCornerFold(&plan), 0);
+}
+
 TEST(FourCornerPlanTest, FirstPassDescriptorsFollowThePlan) {
     Layer source{};
     source.width = 7;
