@@ -99,8 +99,8 @@ TEST_F(ResizeToolTest, WritesTheScaledImageByEitherRoute) {
     } routes[] = {{{}, false}, {{"--via", "scaler"}, false}, {{"--via=sibling"}, true}};
     for (const auto &route : routes) {
         for (const auto &size : std::vector<std::pair<int32_t, int32_t>>{{4, 3}, {17, 11}, {9, 6}}) {
-            std::string spec = std::to_string(size.first) + "x" + std::to_string(size.second);
-            std::vector<std::string> args = {"in.png", "-o", "out.png", "--size", spec};
+            std::string sizeText = std::to_string(size.first) + "x" + std::to_string(size.second);
+            std::vector<std::string> args = {"in.png", "-o", "out.png", "--size", sizeText};
             args.insert(args.end(), route.extra.begin(), route.extra.end());
             ToolRun run = Resize(args);
             ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -108,7 +108,7 @@ TEST_F(ResizeToolTest, WritesTheScaledImageByEitherRoute) {
             ASSERT_TRUE(tooltest::ReadPngFile(Path("out.png"), out));
             EXPECT_EQ(out.width, static_cast<uint32_t>(size.first));
             EXPECT_EQ(out.height, static_cast<uint32_t>(size.second));
-            EXPECT_EQ(out.pixels, LibraryResize(input, 9, 6, size.first, size.second, route.sibling)) << spec;
+            EXPECT_EQ(out.pixels, LibraryResize(input, 9, 6, size.first, size.second, route.sibling)) << sizeText;
         }
     }
 }
