@@ -25,7 +25,7 @@ cp -n "$kept"/* "$work"/ 2>/dev/null || true
 cp -n tests/fuzz/findings/"$target"/* "$work"/ 2>/dev/null || true
 
 status=0
-nice -n 15 "build/fuzz/bin/${target}_fuzzer" -max_len=512 -max_total_time="$seconds" -jobs=1 -workers=1 \
+nice -n 15 "build/fuzz/bin/${target}_fuzzer" -max_len=512 -max_total_time="$seconds" \
   -artifact_prefix="$findings/" -print_final_stats=1 "$@" "$work" || status=$?
 
 # Minimise into the kept corpus: only inputs that add coverage stay.

@@ -167,7 +167,6 @@ private:
     std::vector<std::pair<int, LayerRect>> allowed_;
 
     int Pick(bool allowNull);
-    int PickRoot();
     void Step();
     void Expect(Ev type, const void *a, const void *b, uint32_t value) { expected_.push_back(Event{type, a, b, value}); }
 
@@ -579,13 +578,6 @@ int Session::Pick(bool allowNull) {
         if (nodes_[i].alive) live.push_back(static_cast<int>(i));
     size_t choice = in_.Below(live.size() + (allowNull ? 1 : 0));
     return choice < live.size() ? live[choice] : -1;
-}
-
-int Session::PickRoot() {
-    std::vector<int> roots;
-    for (size_t i = 0; i < nodes_.size(); ++i)
-        if (nodes_[i].alive && IsRoot(static_cast<int>(i))) roots.push_back(static_cast<int>(i));
-    return roots.empty() ? -1 : roots[in_.Below(roots.size())];
 }
 
 void Session::NewHostRoot() {
