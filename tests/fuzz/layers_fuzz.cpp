@@ -12,6 +12,8 @@
 // count must be 0, and every reference the sequence left is dropped, which
 // must free every record once.
 //
+// Set ZL_FUZZ_TRACE to have the decoded calls printed.
+//
 // Host misuse that the library cannot detect is not generated:
 // - using a layer after its last DeleteLayer, dropping more references than
 //   it took (a root's own), or freeing a layer that an open
@@ -403,7 +405,6 @@ bool Session::SimCopy(int d, int s) {
     }
     SimAccess a = SimBegin(d, s);
     if (a.opened && a.usable) AllowWrite(d);
-    if (trace_) std::fprintf(stderr, "  copy %d <- %d opened %d usable %d\n", d, s, a.opened, a.usable);
     SimEnd(a);
     return true;
 }
@@ -876,7 +877,6 @@ void Session::Copy() {
 void Session::Composite() {
     int t = Pick(true), b = Pick(true);
     uint8_t which = in_.Byte() % 6;
-    if (trace_) std::fprintf(stderr, "  composite %d top %d bottom %d\n", which, t, b);
     Layer *tl = t >= 0 ? nodes_[t].layer : nullptr, *bl = b >= 0 ? nodes_[b].layer : nullptr;
     Snapshot();
     int32_t result = 0;
@@ -906,17 +906,8 @@ void Session::Composite() {
                 }
             }
             SimEnd(withBottom);
-            if (trace_ && b >= 0) {
-                const LayerRect &v = withBottom.p2.visibleBounds;
-                std::fprintf(stderr, "  with bottom opened %d usable %d resolved %d vb (%d %d %d %d) kind %d root %d\n", withBottom.opened, withBottom.usable,
-                             withBottom.p2.resolved, v.left, v.top, v.right, v.bottom, static_cast<int>(nodes_[b].kind), nodes_[b].root);
-                const Node &r = nodes_[nodes_[b].root];
-                std::fprintf(stderr, "  root kind %d target %d at %d %d\n", static_cast<int>(r.kind), r.target, r.targetX, r.targetY);
-                if (r.target >= 0) { const LayerRect &tb = nodes_[r.target].bounds; std::fprintf(stderr, "  target kind %d bounds (%d %d %d %d) root %d\n", static_cast<int>(nodes_[r.target].kind), tb.left, tb.top, tb.right, tb.bottom, nodes_[r.target].root); }
-            }
         }
         SimEnd(withTop);
-        if (trace_) std::fprintf(stderr, "  output %d opened %d usable %d\n", out, withTop.opened, withTop.usable);
         result = which == 4 ? CompositOnOutputLayer(tl, bl, ol) : CompositOnOutputLayerCorrect(tl, bl, ol);
     }
     ZL_FUZZ_CHECK(result == 1);
