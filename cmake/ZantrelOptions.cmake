@@ -21,3 +21,8 @@ if(ZL_SANITIZE)
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(zl_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+if(ZL_TSAN)
+  target_compile_options(zl_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(zl_options INTERFACE -fsanitize=thread)
+endif()

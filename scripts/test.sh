@@ -20,6 +20,11 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 ctest --preset windows || status=1
 
+echo "== tsan: thread stress test under ThreadSanitizer"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+ctest --preset tsan || status=1
+
 if [ "$status" -ne 0 ]; then
   echo "tests failed"
 fi
