@@ -1159,11 +1159,12 @@ ZL_API int32_t ZL_CALL ScaleScanline(uint32_t *dstRow, const uint32_t *srcRow, S
  * sibling library's ExportedQV_CopyScaleConvert (Quoravel), which it calls
  * once with both pixel addresses, strides, "argb" formats and rectangles.
  * Opens no access and delivers no notifications; calls no host procedure.
- * Both layers must be valid: they are not tested.
  *
  * @param destination the layer whose bounds rectangle receives the pixels.
  * @param source the layer whose bounds rectangle is read.
- * @return 1, always. */
+ * @return 1 once the call was made (an empty rectangle makes the sibling
+ *   library do nothing); 0 without calling it when a layer is null, has no
+ *   root, or has a bounds rectangle outside its root's buffer. */
 ZL_API int32_t ZL_CALL ResizeLayer(Layer *destination, Layer *source);
 
 /** Scales the visible part of the source layer onto the visible part of the
