@@ -452,7 +452,9 @@ const std::vector<Scene> &Scenes() {
         {"fourcorner", "FourCornerMapLayer", "One source drawn into a turned, a mirrored and a strongly "
          "foreshortened quad; each destination is the rectangle TestFourCorner reports.", FourCorner},
         {"fourcorner-fold", "FourCornerMapLayer: a fold retried",
-         "A convex wedge whose first-choice pass plan folds; the library retries with another plan.",
+         "A convex wedge whose first-choice pass plan folds; the library retries with another plan. "
+         "Toward the far corner each source sample covers many pixels and fades toward transparent "
+         "across its length.",
          FourCornerFold},
     };
     return scenes;

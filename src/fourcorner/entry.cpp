@@ -59,15 +59,6 @@ Attempt TryVariant(Layer *destination, Layer *source, FourCornerPlan *plan) {
     return Attempt::Drawn;
 }
 
-// A source with nothing visible draws nothing; the corners are still
-// checked, and the call counts as done when they are valid.
-int32_t MapInvisibleSource(Layer *destination, const double *x, const double *y, FourCornerPlan *plan) {
-    if (PlanFourCorner(0, 0, x, y, plan) == 0) return 0;
-    if (destination == nullptr) return 0;
-    NotifyUpdate(destination);
-    return 1;
-}
-
 // The work of FourCornerMapLayer, in the known floating-point environment.
 __attribute__((noinline)) int32_t MapFourCorner(Layer *destination, Layer *source, const double *x,
                                                 const double *y) {
@@ -75,8 +66,13 @@ __attribute__((noinline)) int32_t MapFourCorner(Layer *destination, Layer *sourc
     if (!plan) return 0;
     if (source == nullptr) return 0;
     NotifyRefresh(source);
+    // The source is mapped as its visible part. When the chosen plan's
+    // intermediate layer would hold no pixels, creating it fails and the call
+    // returns 0 without an update.
     int32_t width = 0, height = 0;
-    if (!SourceExtent(source, width, height)) return MapInvisibleSource(destination, x, y, plan.get());
+    SourceExtent(source, width, height);
+    if (width < 0) width = 0;
+    if (height < 0) height = 0;
     bool drawn = false;
     while (plan->triedVariants != FourCornerAllVariants) {
         if (PlanFourCorner(width, height, x, y, plan.get()) == 0) return 0;

@@ -165,8 +165,14 @@ void WalkLine(const LineSetup &line, double start) {
     // Next input sample. False when the line's input is used up.
     auto advance = [&]() {
         ++j;
-        if (--pieceLeft == 0 && !loadPiece(pieceEnd)) return false;
-        e1 += e2;
+        if (--pieceLeft == 0) {
+            // A new piece starts with its own first difference: stepping it
+            // once more would give its first sample the second sample's extent
+            // and push the rest of the line past the image's true end.
+            if (!loadPiece(pieceEnd)) return false;
+        } else {
+            e1 += e2;
+        }
         uint32_t before = fraction;
         fraction += e1 << 16;
         w = static_cast<uint32_t>((static_cast<int32_t>(e1) >> 16) + (fraction < before ? 1 : 0));

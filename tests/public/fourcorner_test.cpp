@@ -247,7 +247,9 @@ TEST(FourCornerMapTest, DrawsInsideTheQuadAndLeavesTheOutsideAlone) {
     };
     constexpr uint32_t kBackground = 0x22446688u;
     for (const Quad &q : quads) {
-        HostCanvas source(96, 96, 0xFF80C040u);  // minified: no magnified fade at the edges
+        // Minified everywhere: a source sample longer than a pixel would fade
+        // toward transparent across its length at the far edges.
+        HostCanvas source(512, 512, 0xFF80C040u);
         HostCanvas destination(80, 80, kBackground);
         ASSERT_EQ(Map(destination, source, q), 1);
         LayerRect rect;
@@ -269,6 +271,37 @@ TEST(FourCornerMapTest, DrawsInsideTheQuadAndLeavesTheOutsideAlone) {
                 }
             }
         EXPECT_GT(inside, 300);
+    }
+}
+
+// Near-vanishing perspective: source samples at the far corner grow to many
+// times those at the near one, so every line's pieces must join where the
+// curve does. Nothing may land outside the quad. The source is large enough
+// that its samples stay shorter than a pixel almost to the far corner, where
+// a magnified sample would spread its edge coverage over its own length.
+TEST(FourCornerMapTest, StrongPerspectiveLinesEndWhereTheQuadEnds) {
+    const Quad quads[] = {
+        {{0, 0, 10, 200}, {0, 40, 60, 20}},
+        {{64, 22, 123, 111}, {32, 46, 75, 17}},
+        {{98, 2, 2, 10}, {74, 2, 50, 98}},
+    };
+    constexpr uint32_t kBackground = 0x22446688u;
+    HostCanvas source(512, 512, 0xFF80C040u);
+    for (const Quad &q : quads) {
+        LayerRect rect;
+        ASSERT_EQ(TestFourCorner(q.x, q.y, &rect), 1);
+        HostCanvas destination(rect.right - rect.left, rect.bottom - rect.top, kBackground);
+        ASSERT_EQ(Map(destination, source, q), 1);
+        int32_t drawn = 0;
+        for (int32_t y = 0; y < destination.height(); ++y)
+            for (int32_t x = 0; x < destination.width(); ++x) {
+                uint32_t p = destination.at(x, y);
+                if (p != kBackground) ++drawn;
+                if (InsideDistance(q, rect.left + x + 0.5, rect.top + y + 0.5) < -2.0) {
+                    ASSERT_EQ(p, kBackground) << q.x[0] << "," << q.y[0] << " at " << x << "," << y;
+                }
+            }
+        EXPECT_GT(drawn, 1000);
     }
 }
 
@@ -440,6 +473,28 @@ TEST(FourCornerMapTest, RefreshesTheSourceAndUpdatesTheDestination) {
     RefreshLayerEx(trigger.layer());
     EXPECT_EQ(notifyResult, 0);
     EXPECT_TRUE(reported.refreshed.empty());
+
+    // A source with no pixels to map (an empty root, a window outside its
+    // root) draws nothing: the call fails and the destination gets no update.
+    notifyX = q.x;
+    notifyY = q.y;
+    uint32_t unused = 0;
+    Layer *empty = CreateCompatibleLayer(&unused, 0, 0, 0);
+    Layer *outside = CreateClippedLayer(source.layer());
+    ASSERT_NE(empty, nullptr);
+    ASSERT_NE(outside, nullptr);
+    ClipLayerXYWH(outside, 20, 20, 4, 4);
+    std::vector<uint32_t> before = destination.raw();
+    for (Layer *invisible : {empty, outside}) {
+        notifySource = invisible;
+        reported = Reported{};
+        UpdateLayerEx(trigger.layer());
+        EXPECT_EQ(notifyResult, 0);
+        EXPECT_TRUE(reported.updated.empty());
+    }
+    EXPECT_EQ(destination.raw(), before);
+    DeleteLayer(outside);
+    DeleteLayer(empty);
 }
 
 uint64_t Fnv1a(const std::vector<uint32_t> &pixels) {
@@ -464,7 +519,7 @@ TEST(FourCornerMapTest, PixelsAreTheSameInEveryBuild) {
     FillPattern(source, 77);
     HostCanvas destination(80, 80, 0x80808080u);
     for (const Quad &q : quads) ASSERT_EQ(Map(destination, source, q), 1);
-    EXPECT_EQ(Fnv1a(destination.raw()), 13364978254472252648ull);
+    EXPECT_EQ(Fnv1a(destination.raw()), 1480522814679048556ull);
 }
 
 // The x87 control and status words and MXCSR, read and written directly.
