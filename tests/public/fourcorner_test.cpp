@@ -157,6 +157,31 @@ TEST(FourCornerMapTest, RetriesAnotherPlanWhenTheFirstChoiceFolds) {
         }
 }
 
+// A trapezoid whose source rows run along its slanted sides: the first
+// choice (rows along x) folds for a source taller than wide, and the plan
+// tried next must still fill the quad and nothing outside it.
+TEST(FourCornerMapTest, RetriedPlanFillsTheQuad) {
+    Quad q{{0, 30, 34, 64}, {20, 0, 0, 20}};
+    constexpr uint32_t kBackground = 0x22446688u;
+    HostCanvas source(64, 128, 0xFF80C040u);
+    HostCanvas destination(65, 21, kBackground);
+    ASSERT_EQ(Map(destination, source, q), 1);
+    int32_t inside = 0;
+    for (int32_t y = 0; y < 21; ++y)
+        for (int32_t x = 0; x < 65; ++x) {
+            double d = InsideDistance(q, x + 0.5, y + 0.5);
+            uint32_t p = destination.at(x, y);
+            if (d < -2.0) {
+                ASSERT_EQ(p, kBackground) << x << "," << y;
+            }
+            if (d > 2.5) {
+                ASSERT_GE(p >> 24, 0xFCu) << x << "," << y;
+                ++inside;
+            }
+        }
+    EXPECT_GT(inside, 300);
+}
+
 TEST(FourCornerMapTest, MirroredCornersDrawTheMirrorImage) {
     HostCanvas source(16, 8);
     FillPattern(source, 3);
