@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "ZantrelLayer.h"
+#include "image_command.h"
 #include "layer_ref.h"
 #include "png_io.h"
 
@@ -11,8 +12,6 @@ namespace zantrel {
 
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 const char kWho[] = "zantrel resize";
 
 const char kResizeUsage[] =
@@ -30,15 +29,7 @@ const char kResizeUsage[] =
     "  --via sibling       the Quoravel conversion library\n"
     "  -h, --help          show this help\n";
 
-int UsageError(const std::string &message) {
-    std::cerr << kWho << ": " << message << " (try '" << kWho << " --help')\n";
-    return kExitUsage;
-}
-
-int FileError(const std::string &path, const std::string &reason) {
-    std::cerr << "zantrel: " << path << ": " << reason << '\n';
-    return kExitFailure;
-}
+int UsageError(const std::string &message) { return CommandUsageError(kWho, message); }
 
 // A positive decimal number of at most 9 digits, digits only.
 bool ParsePositive(const std::string &text, int32_t &value) {
@@ -67,24 +58,6 @@ struct ResizeOptions {
     bool viaSibling = false;
 };
 
-// `--name VALUE` or `--name=VALUE`; false when args[i] is another option.
-bool TakeValue(const std::vector<std::string> &args, size_t &i, const std::string &name, const char *shortName,
-               std::string &value, bool &missing) {
-    const std::string &arg = args[i];
-    missing = false;
-    if (arg.compare(0, name.size() + 1, name + "=") == 0) {
-        value = arg.substr(name.size() + 1);
-        return true;
-    }
-    if (arg != name && (shortName == nullptr || arg != shortName)) return false;
-    if (i + 1 >= args.size()) {
-        missing = true;
-        return true;
-    }
-    value = args[++i];
-    return true;
-}
-
 // Returns -1 when the options are good, else the exit code.
 int ParseOptions(const std::vector<std::string> &args, ResizeOptions &options) {
     std::vector<std::string> files;
@@ -97,16 +70,16 @@ int ParseOptions(const std::vector<std::string> &args, ResizeOptions &options) {
         }
         bool missing = false;
         std::string value;
-        if (TakeValue(args, i, "--output", "-o", value, missing)) {
+        if (TakeOptionValue(args, i, "--output", "-o", value, missing)) {
             if (missing) return UsageError("option '" + arg + "' needs a file name");
             if (value.empty()) return UsageError("empty output file name");
             options.output = value;
-        } else if (TakeValue(args, i, "--size", nullptr, value, missing)) {
+        } else if (TakeOptionValue(args, i, "--size", nullptr, value, missing)) {
             if (missing) return UsageError("option '--size' needs WxH");
             if (!ParseSize(value, options.width, options.height))
                 return UsageError("malformed --size '" + value + "': expected WxH, two positive whole numbers");
             sizeGiven = true;
-        } else if (TakeValue(args, i, "--via", nullptr, value, missing)) {
+        } else if (TakeOptionValue(args, i, "--via", nullptr, value, missing)) {
             if (missing) return UsageError("option '--via' needs 'scaler' or 'sibling'");
             if (value != "scaler" && value != "sibling")
                 return UsageError("unknown --via '" + value + "': expected 'scaler' or 'sibling'");
@@ -136,11 +109,9 @@ bool Scale(Image &source, Image &target, bool viaSibling) {
 }  // namespace
 
 int RunResize(const std::vector<std::string> &args) {
-    for (const std::string &arg : args) {
-        if (arg == "-h" || arg == "--help") {
-            std::cout << kResizeUsage;
-            return 0;
-        }
+    if (AsksForHelp(args)) {
+        std::cout << kResizeUsage;
+        return 0;
     }
     ResizeOptions options;
     int code = ParseOptions(args, options);
@@ -148,16 +119,16 @@ int RunResize(const std::vector<std::string> &args) {
 
     std::string reason;
     Image source;
-    if (!ReadPng(options.input, source, reason)) return FileError(options.input, reason);
+    if (!ReadPng(options.input, source, reason)) return CommandFileError(options.input, reason);
     Image target;
     target.width = options.width;
     target.height = options.height;
     target.pixels.assign(static_cast<size_t>(options.width) * static_cast<size_t>(options.height), 0);
     if (!Scale(source, target, options.viaSibling)) {
         std::cerr << kWho << ": cannot scale the image (out of memory?)\n";
-        return kExitFailure;
+        return kCommandFailure;
     }
-    if (!WritePng(options.output, target, reason)) return FileError(options.output, reason);
+    if (!WritePng(options.output, target, reason)) return CommandFileError(options.output, reason);
     return 0;
 }
 

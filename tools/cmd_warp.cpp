@@ -10,15 +10,13 @@
 #include <vector>
 
 #include "ZantrelLayer.h"
+#include "image_command.h"
 #include "layer_ref.h"
 #include "png_io.h"
 
 namespace zantrel {
 
 namespace {
-
-constexpr int kExitFailure = 1;  // a file could not be read or written, or drawing failed
-constexpr int kExitUsage = 2;    // the command line or the corners were wrong
 
 const char kWho[] = "zantrel warp";
 
@@ -42,15 +40,7 @@ const char kWarpUsage[] =
     "  --on BG.png         composite onto BG instead; the output has BG's size\n"
     "  -h, --help          show this help\n";
 
-int UsageError(const std::string &message) {
-    std::cerr << kWho << ": " << message << " (try '" << kWho << " --help')\n";
-    return kExitUsage;
-}
-
-int FileError(const std::string &path, const std::string &reason) {
-    std::cerr << "zantrel: " << path << ": " << reason << '\n';
-    return kExitFailure;
-}
+int UsageError(const std::string &message) { return CommandUsageError(kWho, message); }
 
 std::vector<std::string> SplitAt(const std::string &text, char separator) {
     std::vector<std::string> parts;
@@ -97,23 +87,6 @@ bool ParseSize(const std::string &text, int32_t &width, int32_t &height) {
     return true;
 }
 
-bool TakeValue(const std::vector<std::string> &args, size_t &i, const std::string &name, const char *shortName,
-               std::string &value, bool &missing) {
-    const std::string &arg = args[i];
-    missing = false;
-    if (arg.compare(0, name.size() + 1, name + "=") == 0) {
-        value = arg.substr(name.size() + 1);
-        return true;
-    }
-    if (arg != name && (shortName == nullptr || arg != shortName)) return false;
-    if (i + 1 >= args.size()) {
-        missing = true;
-        return true;
-    }
-    value = args[++i];
-    return true;
-}
-
 struct WarpOptions {
     std::string input;
     std::string output;
@@ -138,19 +111,19 @@ int ParseWarpArguments(const std::vector<std::string> &args, WarpOptions &option
         }
         bool missing = false;
         std::string value;
-        if (TakeValue(args, i, "--output", "-o", value, missing)) {
+        if (TakeOptionValue(args, i, "--output", "-o", value, missing)) {
             if (missing || value.empty()) return UsageError("option '-o' needs a file name");
             options.output = value;
-        } else if (TakeValue(args, i, "--corners", nullptr, value, missing)) {
+        } else if (TakeOptionValue(args, i, "--corners", nullptr, value, missing)) {
             if (missing) return UsageError("option '--corners' needs eight numbers");
             if (!ParseCorners(value, options.x, options.y))
                 return UsageError("malformed --corners '" + value + "': expected eight numbers X0,Y0,...,X3,Y3");
             options.cornersGiven = true;
-        } else if (TakeValue(args, i, "--canvas", nullptr, value, missing)) {
+        } else if (TakeOptionValue(args, i, "--canvas", nullptr, value, missing)) {
             if (missing || !ParseSize(value, options.canvasWidth, options.canvasHeight))
                 return UsageError("malformed --canvas '" + value + "': expected WxH, two positive whole numbers");
             options.canvasGiven = true;
-        } else if (TakeValue(args, i, "--on", nullptr, value, missing)) {
+        } else if (TakeOptionValue(args, i, "--on", nullptr, value, missing)) {
             if (missing || value.empty()) return UsageError("option '--on' needs a file name");
             options.background = value;
         } else {
@@ -220,11 +193,9 @@ bool CompositeOnto(Image &background, Image &top) {
 }  // namespace
 
 int RunWarp(const std::vector<std::string> &args) {
-    for (const std::string &arg : args) {
-        if (arg == "-h" || arg == "--help") {
-            std::cout << kWarpUsage;
-            return 0;
-        }
+    if (AsksForHelp(args)) {
+        std::cout << kWarpUsage;
+        return 0;
     }
     WarpOptions options;
     int status = ParseWarpArguments(args, options);
@@ -234,10 +205,10 @@ int RunWarp(const std::vector<std::string> &args) {
     if (status >= 0) return status;
     std::string reason;
     Image image;
-    if (!ReadPng(options.input, image, reason)) return FileError(options.input, reason);
+    if (!ReadPng(options.input, image, reason)) return CommandFileError(options.input, reason);
     Image background;
     if (!options.background.empty() && !ReadPng(options.background, background, reason))
-        return FileError(options.background, reason);
+        return CommandFileError(options.background, reason);
     WarpOptions sized = options;
     if (!options.background.empty()) {
         sized.canvasGiven = true;
@@ -255,9 +226,9 @@ int RunWarp(const std::vector<std::string> &args) {
     if (!drawn) {
         std::cerr << kWho << ": the image cannot be drawn into these corners (out of memory, or every way of "
                              "splitting the mapping would fold)\n";
-        return kExitFailure;
+        return kCommandFailure;
     }
-    if (!WritePng(options.output, canvas, reason)) return FileError(options.output, reason);
+    if (!WritePng(options.output, canvas, reason)) return CommandFileError(options.output, reason);
     return 0;
 }
 

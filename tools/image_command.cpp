@@ -54,6 +54,29 @@ bool ParseImageCommandLine(const std::vector<std::string> &args, const std::vect
     return true;
 }
 
+bool AsksForHelp(const std::vector<std::string> &args) {
+    for (const std::string &arg : args)
+        if (arg == "-h" || arg == "--help") return true;
+    return false;
+}
+
+bool TakeOptionValue(const std::vector<std::string> &args, size_t &i, const std::string &name, const char *shortName,
+                     std::string &value, bool &missing) {
+    const std::string &arg = args[i];
+    missing = false;
+    if (arg.compare(0, name.size() + 1, name + "=") == 0) {
+        value = arg.substr(name.size() + 1);
+        return true;
+    }
+    if (arg != name && (shortName == nullptr || arg != shortName)) return false;
+    if (i + 1 >= args.size()) {
+        missing = true;
+        return true;
+    }
+    value = args[++i];
+    return true;
+}
+
 int CommandUsageError(const std::string &who, const std::string &message) {
     std::cerr << who << ": " << message << " (try '" << who << " --help')\n";
     return kCommandUsage;

@@ -30,6 +30,16 @@ struct ImageCommandLine {
 bool ParseImageCommandLine(const std::vector<std::string> &args, const std::vector<std::string> &knownFlags,
                            ImageCommandLine &line, std::string &error);
 
+// True when any argument is -h or --help, for commands whose help wins over
+// everything else on the line.
+bool AsksForHelp(const std::vector<std::string> &args);
+
+// Takes the value of option `name` (or `shortName`, when not null) at
+// args[i]: `--name VALUE` (i moves on to VALUE) or `--name=VALUE`. False
+// when args[i] is another option; missing is set when VALUE is absent.
+bool TakeOptionValue(const std::vector<std::string> &args, size_t &i, const std::string &name, const char *shortName,
+                     std::string &value, bool &missing);
+
 // Prints "WHO: MESSAGE (try 'WHO --help')" to stderr; returns kCommandUsage.
 int CommandUsageError(const std::string &who, const std::string &message);
 // Prints "zantrel: PATH: REASON" to stderr; returns kCommandFailure.

@@ -14,20 +14,18 @@
 
 #include "gallery.h"
 #include "png_files.h"
+#include "tool_run.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using tooltest::ReadText;
+
 struct ProgramRun {
     int exitCode = -1;
     std::string out;
 };
-
-std::string ReadText(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 ProgramRun Zantrel(const std::string &args) {
     fs::path out = fs::temp_directory_path() / ("zantrel-gallery-test-" + std::to_string(::getpid()) + ".out");

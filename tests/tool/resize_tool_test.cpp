@@ -1,63 +1,25 @@
 // `zantrel resize` run on PNG files written here: the output's size and
 // pixels for both routes, and the refusals of bad command lines.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "ZantrelLayer.h"
 #include "png_files.h"
+#include "tool_run.h"
 
 namespace fs = std::filesystem;
+using tooltest::ToolRun;
 
 namespace {
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string &text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-std::string Slurp(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-class ResizeToolTest : public ::testing::Test {
+class ResizeToolTest : public tooltest::ToolDirTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/zantrel-resize-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-    std::string Path(const std::string &name) const { return (dir_ / name).string(); }
-
-    ToolRun Resize(const std::vector<std::string> &args) const {
-        std::string command = "cd " + Quote(dir_.string()) + " && exec " + Quote(ZANTREL_EXE) + " resize";
-        for (const std::string &arg : args) command += " " + Quote(arg);
-        command += " >" + Quote(Path("stdout.txt")) + " 2>" + Quote(Path("stderr.txt"));
-        ToolRun run;
-        int status = std::system(command.c_str());
-        run.exitCode = (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
-        run.out = Slurp(Path("stdout.txt"));
-        run.err = Slurp(Path("stderr.txt"));
-        return run;
+    ToolRun Resize(std::vector<std::string> args) const {
+        args.insert(args.begin(), "resize");
+        return Zantrel(args);
     }
 
     // Gradient with some transparent and translucent pixels.
@@ -71,8 +33,6 @@ protected:
         EXPECT_TRUE(tooltest::WriteArgbPng(Path(name), w, h, pixels));
         return pixels;
     }
-
-    fs::path dir_;
 };
 
 // What the library gives for the same pixels and route.

@@ -1,40 +1,20 @@
 // Runs `zantrel stack`, `flip` and `trim` on PNG files written here and
 // checks the files they write, their exit codes and what they print.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "ZantrelLayer.h"
 #include "png_files.h"
+#include "tool_run.h"
 
 namespace fs = std::filesystem;
 using tooltest::DecodedPng;
+using tooltest::ToolRun;
 
 namespace {
-
-struct CommandRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string &text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-std::string Slurp(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Alphas 0 (with colour bits), 255 and in between.
 std::vector<uint32_t> Pattern(size_t count, uint32_t seed) {
@@ -52,33 +32,8 @@ uint32_t Faded(uint32_t pixel, uint32_t opacity) {
     return (pixel & 0x00FFFFFF) | (opacity * (pixel >> 24) / 255) << 24;
 }
 
-class ImageCommandTest : public ::testing::Test {
+class ImageCommandTest : public tooltest::ToolDirTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/zantrel-image-cmd-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        dir_ = root_ / "work";
-        fs::create_directory(dir_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-    std::string Path(const std::string &name) const { return (dir_ / name).string(); }
-
-    CommandRun Zantrel(const std::vector<std::string> &args) const {
-        std::string command = "cd " + Quote(dir_.string()) + " && exec " + Quote(ZANTREL_EXE);
-        for (const std::string &arg : args) command += " " + Quote(arg);
-        command += " >" + Quote((root_ / "stdout").string()) + " 2>" + Quote((root_ / "stderr").string());
-        CommandRun run;
-        int status = std::system(command.c_str());
-        run.exitCode = (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
-        run.out = Slurp(root_ / "stdout");
-        run.err = Slurp(root_ / "stderr");
-        return run;
-    }
-
     void Write(const std::string &name, uint32_t w, uint32_t h, const std::vector<uint32_t> &pixels) const {
         ASSERT_TRUE(tooltest::WriteArgbPng(Path(name), w, h, pixels));
     }
@@ -87,8 +42,6 @@ protected:
         EXPECT_TRUE(tooltest::ReadPngFile(Path(name), png)) << name;
         return png;
     }
-
-    fs::path root_, dir_;
 };
 
 TEST_F(ImageCommandTest, StackCompositesBottomToTopWithOpacities) {
@@ -96,7 +49,7 @@ TEST_F(ImageCommandTest, StackCompositesBottomToTopWithOpacities) {
     Write("bottom.png", 6, 5, bottom);
     Write("middle.png", 6, 5, middle);
     Write("small.png", 3, 2, small);
-    CommandRun run = Zantrel({"stack", "bottom.png", "middle.png:128", "small.png", "-o", "out.png"});
+    ToolRun run = Zantrel({"stack", "bottom.png", "middle.png:128", "small.png", "-o", "out.png"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     DecodedPng out = Read("out.png");
     ASSERT_EQ(out.width, 6u);
@@ -110,7 +63,7 @@ TEST_F(ImageCommandTest, StackCompositesBottomToTopWithOpacities) {
         }
     }
     // A faded bottom is the base as it is faded; opacity 0 leaves an image out.
-    CommandRun faded = Zantrel({"stack", "bottom.png:100", "middle.png:0", "-o", "faded.png"});
+    ToolRun faded = Zantrel({"stack", "bottom.png:100", "middle.png:0", "-o", "faded.png"});
     ASSERT_EQ(faded.exitCode, 0) << faded.err;
     DecodedPng f = Read("faded.png");
     for (size_t i = 0; i < bottom.size(); ++i) ASSERT_EQ(f.pixels[i], Faded(bottom[i], 100)) << i;
@@ -125,16 +78,16 @@ TEST_F(ImageCommandTest, StackRefusesBadOpacitiesAndMissingArguments) {
              {"stack", "-o", "out.png"},
              {"stack", "a.png"},
              {"stack", "a.png", "--bogus", "-o", "out.png"}}) {
-        CommandRun run = Zantrel(args);
+        ToolRun run = Zantrel(args);
         EXPECT_EQ(run.exitCode, 2) << args[1];
         EXPECT_NE(run.err.find("zantrel stack: "), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(Path("out.png")));
     }
-    CommandRun missing = Zantrel({"stack", "a.png", "nothere.png:20", "-o", "out.png"});
+    ToolRun missing = Zantrel({"stack", "a.png", "nothere.png:20", "-o", "out.png"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("nothere.png"), std::string::npos) << missing.err;
     EXPECT_FALSE(fs::exists(Path("out.png")));
-    CommandRun help = Zantrel({"stack", "--bogus", "--help"});
+    ToolRun help = Zantrel({"stack", "--bogus", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("Usage: zantrel stack"), std::string::npos);
 }
@@ -142,8 +95,8 @@ TEST_F(ImageCommandTest, StackRefusesBadOpacitiesAndMissingArguments) {
 TEST_F(ImageCommandTest, FlipMirrorsEitherWay) {
     const std::vector<uint32_t> in = Pattern(5 * 3, 5);
     Write("in.png", 5, 3, in);
-    CommandRun h = Zantrel({"flip", "in.png", "-o", "h.png", "--horizontal"});
-    CommandRun v = Zantrel({"flip", "--vertical", "in.png", "--output=v.png"});
+    ToolRun h = Zantrel({"flip", "in.png", "-o", "h.png", "--horizontal"});
+    ToolRun v = Zantrel({"flip", "--vertical", "in.png", "--output=v.png"});
     ASSERT_EQ(h.exitCode, 0) << h.err;
     ASSERT_EQ(v.exitCode, 0) << v.err;
     DecodedPng hp = Read("h.png"), vp = Read("v.png");
@@ -160,7 +113,7 @@ TEST_F(ImageCommandTest, FlipMirrorsEitherWay) {
              {"flip", "in.png", "-o", "x.png", "--horizontal", "--vertical"},
              {"flip", "in.png", "in.png", "-o", "x.png", "--vertical"},
              {"flip", "in.png", "--vertical"}}) {
-        CommandRun run = Zantrel(args);
+        ToolRun run = Zantrel(args);
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_FALSE(fs::exists(Path("x.png")));
     }
@@ -172,7 +125,7 @@ TEST_F(ImageCommandTest, TrimCropsToTheAlphaBoxAndPrintsIt) {
     in[6 * 12 + 7] = 0xFF123456;
     in[4 * 12 + 5] = 0x80ABCDEF;
     Write("in.png", 12, 9, in);
-    CommandRun run = Zantrel({"trim", "in.png", "-o", "out.png"});
+    ToolRun run = Zantrel({"trim", "in.png", "-o", "out.png"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "2,3 6x4\n");
     DecodedPng out = Read("out.png");
@@ -182,24 +135,24 @@ TEST_F(ImageCommandTest, TrimCropsToTheAlphaBoxAndPrintsIt) {
         for (uint32_t x = 0; x < 6; ++x) ASSERT_EQ(out.pixels[y * 6 + x], in[(y + 3) * 12 + (x + 2)]) << x << "," << y;
 
     Write("clear.png", 4, 3, std::vector<uint32_t>(12, 0x00123456));
-    CommandRun clear = Zantrel({"trim", "clear.png", "-o", "clear-out.png"});
+    ToolRun clear = Zantrel({"trim", "clear.png", "-o", "clear-out.png"});
     ASSERT_EQ(clear.exitCode, 0) << clear.err;
     EXPECT_EQ(clear.out.compare(0, 8, "0,0 4x3 "), 0) << clear.out;
     EXPECT_EQ(Read("clear-out.png").pixels, std::vector<uint32_t>(12, 0x00123456));
 
-    CommandRun noOutput = Zantrel({"trim", "in.png"});
+    ToolRun noOutput = Zantrel({"trim", "in.png"});
     EXPECT_EQ(noOutput.exitCode, 2);
-    CommandRun missing = Zantrel({"trim", "gone.png", "-o", "x.png"});
+    ToolRun missing = Zantrel({"trim", "gone.png", "-o", "x.png"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_FALSE(fs::exists(Path("x.png")));
 }
 
 TEST_F(ImageCommandTest, ProgramUsageListsTheCommands) {
-    CommandRun run = Zantrel({"--help"});
+    ToolRun run = Zantrel({"--help"});
     ASSERT_EQ(run.exitCode, 0);
     for (const char *name : {"stack", "flip", "trim"}) EXPECT_NE(run.out.find(name), std::string::npos) << name;
     for (const char *name : {"flip", "trim"}) {
-        CommandRun help = Zantrel({name, "-h"});
+        ToolRun help = Zantrel({name, "-h"});
         EXPECT_EQ(help.exitCode, 0);
         EXPECT_NE(help.out.find(std::string("Usage: zantrel ") + name), std::string::npos) << help.out;
     }

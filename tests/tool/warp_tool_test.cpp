@@ -1,40 +1,20 @@
 // Runs `zantrel warp` on PNG files written here and compares its output with
 // the library's own mapping of the same pixels.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "ZantrelLayer.h"
 #include "png_files.h"
+#include "tool_run.h"
 
 namespace fs = std::filesystem;
 using tooltest::DecodedPng;
+using tooltest::ToolRun;
 
 namespace {
-
-struct WarpRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string &text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-std::string ReadText(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<uint32_t> Pattern(uint32_t width, uint32_t height, uint32_t seed) {
     std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
@@ -63,43 +43,20 @@ std::vector<uint32_t> Expected(std::vector<uint32_t> canvas, int32_t cw, int32_t
     return canvas;
 }
 
-class WarpToolTest : public ::testing::Test {
+class WarpToolTest : public tooltest::ToolDirTest {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/zantrel-warp-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        dir_ = root_ / "work";
-        fs::create_directory(dir_);
+        tooltest::ToolDirTest::SetUp();
         image_ = Pattern(24, 16, 7);
         ASSERT_TRUE(tooltest::WriteArgbPng(Path("in.png"), 24, 16, image_));
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-    std::string Path(const std::string &name) const { return (dir_ / name).string(); }
 
-    WarpRun Zantrel(const std::vector<std::string> &args) const {
-        std::string command = "cd " + Quote(dir_.string()) + " && exec " + Quote(ZANTREL_EXE);
-        for (const std::string &arg : args) command += " " + Quote(arg);
-        command += " >" + Quote((root_ / "stdout").string()) + " 2>" + Quote((root_ / "stderr").string());
-        WarpRun run;
-        int status = std::system(command.c_str());
-        run.exitCode = (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
-        run.out = ReadText(root_ / "stdout");
-        run.err = ReadText(root_ / "stderr");
-        return run;
-    }
-
-    fs::path root_;
-    fs::path dir_;
     std::vector<uint32_t> image_;
 };
 
 TEST_F(WarpToolTest, DrawsOnATransparentCanvasReachingTheQuadsFarEdges) {
     const double x[4] = {4.5, 40.25, 36.0, 2.0}, y[4] = {3.0, 6.5, 30.75, 27.0};
-    WarpRun run = Zantrel({"warp", "in.png", "-o", "out.png", "--corners", "4.5,3,40.25,6.5,36,30.75,2,27"});
+    ToolRun run = Zantrel({"warp", "in.png", "-o", "out.png", "--corners", "4.5,3,40.25,6.5,36,30.75,2,27"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     DecodedPng out;
     ASSERT_TRUE(tooltest::ReadPngFile(Path("out.png"), out));
@@ -112,7 +69,7 @@ TEST_F(WarpToolTest, DrawsOnATransparentCanvasReachingTheQuadsFarEdges) {
 
 TEST_F(WarpToolTest, CanvasOptionSetsTheSizeAndCutsTheImage) {
     const double x[4] = {-6, 30, 30, -6}, y[4] = {-2, -2, 20, 20};
-    WarpRun run = Zantrel({"warp", "in.png", "--canvas", "20x12", "--corners=-6,-2,30,-2,30,20,-6,20", "-o", "c.png"});
+    ToolRun run = Zantrel({"warp", "in.png", "--canvas", "20x12", "--corners=-6,-2,30,-2,30,20,-6,20", "-o", "c.png"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     DecodedPng out;
     ASSERT_TRUE(tooltest::ReadPngFile(Path("c.png"), out));
@@ -126,7 +83,7 @@ TEST_F(WarpToolTest, OnABackgroundTheImageIsCompositedOverIt) {
     for (uint32_t &p : background) p |= 0xFF000000u;
     ASSERT_TRUE(tooltest::WriteArgbPng(Path("bg.png"), 30, 20, background));
     const double x[4] = {8.5, 28, 25, 6}, y[4] = {1, 4.5, 18, 15.25};
-    WarpRun run = Zantrel({"warp", "in.png", "-o", "on.png", "--on", "bg.png", "--corners", "8.5,1,28,4.5,25,18,6,15.25"});
+    ToolRun run = Zantrel({"warp", "in.png", "-o", "on.png", "--on", "bg.png", "--corners", "8.5,1,28,4.5,25,18,6,15.25"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     DecodedPng out;
     ASSERT_TRUE(tooltest::ReadPngFile(Path("on.png"), out));
@@ -147,7 +104,7 @@ TEST_F(WarpToolTest, InvalidCornersAreRefusedWithoutWritingAFile) {
     for (const auto &corners : refused) {
         std::vector<std::string> args = {"warp", "in.png", "-o", "bad.png"};
         args.insert(args.end(), corners.begin(), corners.end());
-        WarpRun run = Zantrel(args);
+        ToolRun run = Zantrel(args);
         EXPECT_NE(run.exitCode, 0) << corners[1];
         EXPECT_TRUE(run.err.find("convex") != std::string::npos || run.err.find("finite") != std::string::npos)
             << run.err;
@@ -160,7 +117,7 @@ TEST_F(WarpToolTest, InvalidCornersAreRefusedWithoutWritingAFile) {
              {"warp", "in.png", "-o", "bad.png", "--corners", "0,0,9,0,9,9,0,9", "--canvas", "0x5"},
              {"warp", "in.png", "-o", "bad.png", "--corners", "-9,-9,-1,-9,-1,-1,-9,-1"},
              {"warp", "missing.png", "-o", "bad.png", "--corners", "0,0,9,0,9,9,0,9"}}) {
-        WarpRun run = Zantrel(args);
+        ToolRun run = Zantrel(args);
         EXPECT_NE(run.exitCode, 0) << args.back();
         EXPECT_FALSE(run.err.empty());
         EXPECT_FALSE(fs::exists(Path("bad.png"))) << args.back();
@@ -168,11 +125,11 @@ TEST_F(WarpToolTest, InvalidCornersAreRefusedWithoutWritingAFile) {
 }
 
 TEST_F(WarpToolTest, HelpDescribesTheCommand) {
-    WarpRun run = Zantrel({"warp", "--help"});
+    ToolRun run = Zantrel({"warp", "--help"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.out.find("Usage: zantrel warp"), std::string::npos);
     EXPECT_NE(run.out.find("--corners"), std::string::npos);
-    WarpRun general = Zantrel({"--help"});
+    ToolRun general = Zantrel({"--help"});
     EXPECT_NE(general.out.find("warp"), std::string::npos);
 }
 

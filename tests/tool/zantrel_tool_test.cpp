@@ -1,14 +1,10 @@
 // Runs the zantrel program on PNG files written here and checks its output
 // files, exit codes and messages.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -16,29 +12,15 @@
 
 #include "ZantrelLayer.h"
 #include "png_files.h"
+#include "tool_run.h"
 
 namespace fs = std::filesystem;
 using tooltest::DecodedPng;
 using tooltest::RawPng;
+using tooltest::ReadText;
+using tooltest::ToolRun;
 
 namespace {
-
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string &text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-std::string ReadText(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void WriteBytes(const fs::path &path, const std::vector<uint8_t> &bytes) {
     std::ofstream out(path, std::ios::binary);
@@ -68,45 +50,14 @@ bool OnlyOneLine(const std::string &text) {
     return text.size() > 1 && text.back() == '\n' && text.find('\n') == text.size() - 1;
 }
 
-class ToolTest : public ::testing::Test {
+class ToolTest : public tooltest::ToolDirTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/zantrel-tool-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        dir_ = root_ / "work";
-        fs::create_directory(dir_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-
-    std::string Path(const std::string &name) const { return (dir_ / name).string(); }
-
-    // Runs zantrel with `args` in the work directory, after the shell
-    // commands in `setup`; output is captured outside the directory so that
-    // it holds only what the program wrote.
-    Outcome Zantrel(const std::vector<std::string> &args, const std::string &setup = "") const {
-        std::string command = "cd " + Quote(dir_.string()) + " && " + setup + " exec " + Quote(ZANTREL_EXE);
-        for (const std::string &arg : args) command += " " + Quote(arg);
-        command += " >" + Quote((root_ / "stdout").string()) + " 2>" + Quote((root_ / "stderr").string());
-        Outcome run;
-        int status = std::system(command.c_str());
-        run.exitCode = (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
-        run.out = ReadText(root_ / "stdout");
-        run.err = ReadText(root_ / "stderr");
-        return run;
-    }
-
     std::set<std::string> Files() const {
         std::set<std::string> names;
         for (const auto &entry : fs::directory_iterator(dir_)) names.insert(entry.path().filename().string());
         return names;
     }
 
-    fs::path root_;
-    fs::path dir_;
 };
 
 // What `over` must produce: CompositPel(top, bottom) where TOP lands inside
@@ -143,26 +94,26 @@ std::string FirstDifference(const std::vector<uint32_t> &actual, const std::vect
 
 TEST_F(ToolTest, HelpPrintsUsageAndExitsZeroWithoutRendering) {
     for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{{"--help"}, {"-h"}}) {
-        Outcome run = Zantrel(args);
+        ToolRun run = Zantrel(args);
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_NE(run.out.find("Usage: zantrel"), std::string::npos) << run.out;
         EXPECT_NE(run.out.find("over"), std::string::npos) << run.out;
     }
     for (const std::vector<std::string> &args :
          std::vector<std::vector<std::string>>{{"over", "--help"}, {"over", "a.png", "-h"}}) {
-        Outcome run = Zantrel(args);
+        ToolRun run = Zantrel(args);
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_NE(run.out.find("Usage: zantrel over"), std::string::npos) << run.out;
         EXPECT_NE(run.out.find("--at"), std::string::npos) << run.out;
     }
-    Outcome demoHelp = Zantrel({"demo", "--help"});
+    ToolRun demoHelp = Zantrel({"demo", "--help"});
     EXPECT_EQ(demoHelp.exitCode, 0);
     EXPECT_NE(demoHelp.out.find("Usage: zantrel demo"), std::string::npos) << demoHelp.out;
     EXPECT_TRUE(Files().empty()) << "help must not render or write anything";
 }
 
 TEST_F(ToolTest, DemoWritesTheSceneAsAnOpaqueRgbaPng) {
-    Outcome named = Zantrel({"demo", "-o", "scene.png"});
+    ToolRun named = Zantrel({"demo", "-o", "scene.png"});
     ASSERT_EQ(named.exitCode, 0) << named.err;
     DecodedPng scene;
     ASSERT_TRUE(tooltest::ReadPngFile(Path("scene.png"), scene));
@@ -191,7 +142,7 @@ TEST_F(ToolTest, DemoWritesTheSceneAsAnOpaqueRgbaPng) {
 
     // With no arguments the same scene goes to demo.png in the current
     // directory.
-    Outcome bare = Zantrel({});
+    ToolRun bare = Zantrel({});
     ASSERT_EQ(bare.exitCode, 0) << bare.err;
     DecodedPng fallback;
     ASSERT_TRUE(tooltest::ReadPngFile(Path("demo.png"), fallback));
@@ -229,7 +180,7 @@ TEST_F(ToolTest, OverGivesCompositPelWhereTopLandsAndBottomElsewhere) {
         const std::vector<uint32_t> top = Pixels(c.tw * c.th, 11 + c.tw);
         ASSERT_TRUE(tooltest::WriteArgbPng(Path("top.png"), c.tw, c.th, top));
         fs::remove(Path("out.png"));
-        Outcome run = c.at ? Zantrel({"over", "top.png", "bottom.png", "-o", "out.png", "--at", c.at})
+        ToolRun run = c.at ? Zantrel({"over", "top.png", "bottom.png", "-o", "out.png", "--at", c.at})
                        : Zantrel({"over", "top.png", "bottom.png", "-o", "out.png"});
         ASSERT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(run.err, "");
@@ -243,7 +194,7 @@ TEST_F(ToolTest, OverGivesCompositPelWhereTopLandsAndBottomElsewhere) {
     // Writing over an input replaces it whole and leaves no temporary file.
     const std::vector<uint32_t> top = Pixels(5 * 4, 3);
     ASSERT_TRUE(tooltest::WriteArgbPng(Path("top.png"), 5, 4, top));
-    Outcome inPlace = Zantrel({"over", "-o", "bottom.png", "top.png", "bottom.png", "--at=1,1"});
+    ToolRun inPlace = Zantrel({"over", "-o", "bottom.png", "top.png", "bottom.png", "--at=1,1"});
     ASSERT_EQ(inPlace.exitCode, 0) << inPlace.err;
     DecodedPng replaced;
     ASSERT_TRUE(tooltest::ReadPngFile(Path("bottom.png"), replaced));
@@ -402,7 +353,7 @@ TEST_F(ToolTest, ReadsEveryColourTypeAndBitDepth) {
     for (const FormatCase &c : FormatCases()) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(tooltest::WriteRawPng(Path("input.png"), c.png));
-        Outcome run = Zantrel({"over", "dot.png", "input.png", "-o", "out.png", "--at", "-50,-50"});
+        ToolRun run = Zantrel({"over", "dot.png", "input.png", "-o", "out.png", "--at", "-50,-50"});
         ASSERT_EQ(run.exitCode, 0) << run.err;
         DecodedPng out;
         ASSERT_TRUE(tooltest::ReadPngFile(Path("out.png"), out));
@@ -416,7 +367,7 @@ TEST_F(ToolTest, ReadsEveryColourTypeAndBitDepth) {
         std::vector<uint32_t> opaque;
         for (uint32_t p : under) opaque.push_back(p | 0xFF000000u);
         ASSERT_TRUE(tooltest::WriteArgbPng(Path("under.png"), c.png.width, c.png.height, opaque));
-        Outcome asTop = Zantrel({"over", "input.png", "under.png", "-o", "out.png"});
+        ToolRun asTop = Zantrel({"over", "input.png", "under.png", "-o", "out.png"});
         ASSERT_EQ(asTop.exitCode, 0) << asTop.err;
         ASSERT_TRUE(tooltest::ReadPngFile(Path("out.png"), out));
         EXPECT_EQ(FirstDifference(out.pixels,
@@ -464,7 +415,7 @@ TEST_F(ToolTest, BadInputNamesTheFileAndLeavesNoOutput) {
     for (const auto &b : bad) {
         for (bool asTop : {true, false}) {
             SCOPED_TRACE(std::string(b.file) + (asTop ? " as TOP" : " as BOTTOM"));
-            Outcome run = asTop ? Zantrel({"over", b.file, "good.png", "-o", "out.png"})
+            ToolRun run = asTop ? Zantrel({"over", b.file, "good.png", "-o", "out.png"})
                             : Zantrel({"over", "good.png", b.file, "-o", "out.png", "--at", "1,1"});
             EXPECT_NE(run.exitCode, 0);
             EXPECT_TRUE(OnlyOneLine(run.err)) << run.err;
@@ -477,7 +428,7 @@ TEST_F(ToolTest, BadInputNamesTheFileAndLeavesNoOutput) {
 
     // An existing output is left as it was when the inputs are bad.
     WriteBytes(Path("kept.png"), {'o', 'l', 'd'});
-    Outcome run = Zantrel({"over", "good.png", "truncated.png", "-o", "kept.png"});
+    ToolRun run = Zantrel({"over", "good.png", "truncated.png", "-o", "kept.png"});
     EXPECT_NE(run.exitCode, 0);
     EXPECT_EQ(ReadText(Path("kept.png")), "old");
 
@@ -504,7 +455,7 @@ TEST_F(ToolTest, FailedWriteLeavesTheTargetAsItWasAndNoTemporaryFile) {
     // on the shell's unit); the signal it raises is ignored so that the
     // write fails instead.
     const std::string limited = "trap '' XFSZ && ulimit -f 8 &&";
-    Outcome run = Zantrel({"over", "top.png", "bottom.png", "-o", "bottom.png"}, limited);
+    ToolRun run = Zantrel({"over", "top.png", "bottom.png", "-o", "bottom.png"}, limited);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(OnlyOneLine(run.err)) << run.err;
     EXPECT_NE(run.err.find("bottom.png"), std::string::npos) << run.err;
@@ -550,12 +501,12 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineAndNoOutput) {
         std::string shown;
         for (const std::string &a : args) shown += " " + a;
         SCOPED_TRACE("zantrel" + shown);
-        Outcome run = Zantrel(args);
+        ToolRun run = Zantrel(args);
         EXPECT_NE(run.exitCode, 0);
         EXPECT_TRUE(OnlyOneLine(run.err)) << run.err;
         EXPECT_EQ(Files(), inputs);
     }
-    Outcome run = Zantrel({"over", "a.png", "a.png", "-o", "out.png", "--at", "1;2"});
+    ToolRun run = Zantrel({"over", "a.png", "a.png", "-o", "out.png", "--at", "1;2"});
     EXPECT_NE(run.err.find("1;2"), std::string::npos) << "the message should quote the bad value: " << run.err;
     run = Zantrel({"paint"});
     EXPECT_NE(run.err.find("paint"), std::string::npos) << run.err;
