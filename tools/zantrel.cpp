@@ -26,6 +26,7 @@ namespace {
 
 using zantrel::Image;
 using zantrel::LayerRef;
+using zantrel::TakeOptionValue;
 
 constexpr int kExitFailure = 1;  // a file could not be read or written
 constexpr int kExitUsage = 2;    // the command line was wrong
@@ -110,25 +111,6 @@ bool ParseAt(const std::string &text, int32_t &x, int32_t &y) {
     return ParseInt32(text.substr(0, comma), x) && ParseInt32(text.substr(comma + 1), y);
 }
 
-// Takes the value of an option given as `--name VALUE` or `--name=VALUE`
-// (and `-o VALUE`). Returns false when the option is not `name`/`shortName`.
-bool TakeValue(const std::vector<std::string> &args, size_t &i, const std::string &name, const char *shortName,
-               std::string &value, bool &missing) {
-    const std::string &arg = args[i];
-    missing = false;
-    if (arg.compare(0, name.size() + 1, name + "=") == 0) {
-        value = arg.substr(name.size() + 1);
-        return true;
-    }
-    if (arg != name && (shortName == nullptr || arg != shortName)) return false;
-    if (i + 1 >= args.size()) {
-        missing = true;
-        return true;
-    }
-    value = args[++i];
-    return true;
-}
-
 double MillisecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
@@ -145,7 +127,7 @@ int RunDemo(const std::vector<std::string> &args) {
     for (size_t i = 0; i < args.size(); ++i) {
         bool missing = false;
         std::string value;
-        if (TakeValue(args, i, "--output", "-o", value, missing)) {
+        if (TakeOptionValue(args, i, "--output", "-o", value, missing)) {
             if (missing) return UsageError(who, "option '" + args[i] + "' needs a file name");
             if (value.empty()) return UsageError(who, "empty output file name");
             output = value;
@@ -218,11 +200,11 @@ int RunOver(const std::vector<std::string> &args) {
         }
         bool missing = false;
         std::string value;
-        if (TakeValue(args, i, "--output", "-o", value, missing)) {
+        if (TakeOptionValue(args, i, "--output", "-o", value, missing)) {
             if (missing) return UsageError(who, "option '" + arg + "' needs a file name");
             if (value.empty()) return UsageError(who, "empty output file name");
             output = value;
-        } else if (TakeValue(args, i, "--at", nullptr, value, missing)) {
+        } else if (TakeOptionValue(args, i, "--at", nullptr, value, missing)) {
             if (missing) return UsageError(who, "option '--at' needs X,Y");
             if (!ParseAt(value, x, y))
                 return UsageError(who, "malformed --at '" + value + "': expected X,Y, two whole numbers");
