@@ -186,7 +186,10 @@ bool SourceExtent(Layer *source, int32_t &width, int32_t &height) {
     if (source == nullptr) return false;
     if (IsClippedLayer(source)) {
         // What an access computes: the part visible through every ancestor.
+        // A visible part that an access would refuse (its size wrapped past
+        // the 32-bit range) shows nothing, whatever its width says.
         UpdateVisibleRect(source);
+        if (!IsProperRect(source->visibleRect) || !IsProperRect(source->visibleBounds)) return false;
         width = source->width;
         height = source->height;
     } else if (IsViewLayer(source)) {
