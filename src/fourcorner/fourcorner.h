@@ -37,6 +37,12 @@ struct FourCornerPlan {
     int32_t outLineStep;
     int32_t inSamplesAlongRow;   // 1: input samples run along a row, lines down
     int32_t outSamplesAlongRow;  // 1: output samples run along a row, lines down
+    // Output samples and lines a pass may store, from the output layer's
+    // top-left: the whole intermediate in the first pass, and in the second
+    // the rectangle TestFourCorner reports, so that nothing the host was not
+    // told about changes.
+    int32_t storeSamples;
+    int32_t storeLines;
 };
 
 enum { FourCornerAllVariants = 15 };

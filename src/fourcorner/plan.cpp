@@ -61,6 +61,18 @@ void SetOutput(FourCornerPlan *plan, const PassSize &layer, bool alongRow) {
     plan->outLines = alongRow ? layer.height : layer.width;
     plan->outSampleStep = alongRow ? 4 : layer.rowBytes;
     plan->outLineStep = alongRow ? layer.rowBytes : 4;
+    plan->storeSamples = plan->outSamples;
+    plan->storeLines = plan->outLines;
+}
+
+// The second pass works out positions against the whole destination, but
+// stores only inside the bounding box: samples placed at a line's centre can
+// land a fraction of a pixel beyond the quad.
+void LimitStoresToBox(FourCornerPlan *plan, bool alongRow) {
+    int32_t boxSamples = alongRow ? plan->boxWidth : plan->boxHeight;
+    int32_t boxLines = alongRow ? plan->boxHeight : plan->boxWidth;
+    if (boxSamples < plan->storeSamples) plan->storeSamples = boxSamples;
+    if (boxLines < plan->storeLines) plan->storeLines = boxLines;
 }
 
 void SetLineCoefficients(FourCornerPlan *plan, const double (&c)[8]) {
@@ -258,6 +270,7 @@ int32_t SetupSecondPass(Layer *destination, Layer *intermediate, FourCornerPlan 
     bool alongRow = plan->variant == 2 || plan->variant == 3;
     SetInput(plan, in, alongRow);
     SetOutput(plan, out, alongRow);
+    LimitStoresToBox(plan, alongRow);
     const double *p = plan->projection;
     double a = p[0], b = p[1], c = p[2], d = p[3], e = p[4], f = p[5], g = p[6], h = p[7];
     double n = static_cast<double>(plan->inLines);

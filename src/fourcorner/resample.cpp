@@ -158,10 +158,14 @@ void WalkLine(const LineSetup &line, double start) {
         if (skip == 0) store();
     };
 
+    // A negative first difference (rounding on a line of almost no length,
+    // or a piece whose quadratic dips) would read as an enormous unsigned
+    // extent and smear one sample over the whole line; it is given none.
+    auto extentOf = [](int32_t whole) -> uint64_t { return whole < 0 ? 0 : static_cast<uint32_t>(whole); };
     int32_t j = 0;
     uint32_t fraction = 0;
-    uint64_t w = static_cast<uint32_t>(static_cast<int32_t>(e1) >> 16);  // extent of sample j, 32 bits
-    uint64_t u = 0;                                                      // part of sample j given out
+    uint64_t w = extentOf(static_cast<int32_t>(e1) >> 16);  // extent of sample j
+    uint64_t u = 0;                                         // part of sample j given out
     // Next input sample. False when the line's input is used up.
     auto advance = [&]() {
         ++j;
@@ -175,7 +179,7 @@ void WalkLine(const LineSetup &line, double start) {
         }
         uint32_t before = fraction;
         fraction += e1 << 16;
-        w = static_cast<uint32_t>((static_cast<int32_t>(e1) >> 16) + (fraction < before ? 1 : 0));
+        w = extentOf((static_cast<int32_t>(e1) >> 16) + (fraction < before ? 1 : 0));
         return true;
     };
 
@@ -246,6 +250,8 @@ OutputLines OutputOf(const LayerAccess &access, const FourCornerPlan &plan) {
     out.sampleHi = alongRow ? access.region.right : access.region.bottom;
     out.lineLo = alongRow ? access.region.top : access.region.left;
     out.lineHi = alongRow ? access.region.bottom : access.region.right;
+    if (plan.storeSamples < out.sampleHi) out.sampleHi = plan.storeSamples;
+    if (plan.storeLines < out.lineHi) out.lineHi = plan.storeLines;
     return out;
 }
 

@@ -330,6 +330,55 @@ TEST(FourCornerMapTest, StrongPerspectiveLinesEndWhereTheQuadEnds) {
     }
 }
 
+// Samples are placed along each line's centre, so an edge sample of a
+// sheared quad can land a fraction of a pixel past the quad; a destination
+// larger than the reported rectangle still keeps everything outside it.
+TEST(FourCornerMapTest, NothingChangesOutsideTheReportedRectangle) {
+    const Quad quads[] = {
+        {{14.168, 20.8243, 10.8789, 4.22266}, {21.6162, 21.6162, 14.2061, 14.2061}},
+        {{-5.85, -0.16, -1.62, -4.17}, {-2.43, -7.17, 23.3, 7.91}},
+    };
+    constexpr uint32_t kBackground = 0x22446688u;
+    for (const Quad &q : quads) {
+        LayerRect rect;
+        ASSERT_EQ(TestFourCorner(q.x, q.y, &rect), 1);
+        HostCanvas source(17, 12, 0xFF80C040u);
+        HostCanvas destination(40, 40, kBackground);
+        ASSERT_EQ(Map(destination, source, q), 1);
+        int32_t drawn = 0;
+        for (int32_t y = 0; y < 40; ++y)
+            for (int32_t x = 0; x < 40; ++x) {
+                bool inBox = x < rect.right - rect.left && y < rect.bottom - rect.top;
+                if (destination.at(x, y) != kBackground) {
+                    ASSERT_TRUE(inBox) << q.x[0] << ": " << x << "," << y;
+                    ++drawn;
+                }
+            }
+        EXPECT_GT(drawn, 10);
+    }
+}
+
+// A quad a hundred-millionth of a pixel across covers nothing: rounding can
+// give its lines a first difference just below zero, which must not turn
+// into an extent spanning the whole line.
+TEST(FourCornerMapTest, AVanishingQuadDrawsNothing) {
+    const Quad quads[] = {
+        {{1.03e-8, 2.0e-8, 2.0e-8, 1.03e-8}, {2.14e-8, 2.14e-8, 2.62e-8, 2.62e-8}},
+        {{9.0800000071174818, 9.0800000975256427, 9.0800000744730447, 9.0800000382805823},
+         {8.5600000477533644, 8.5600000389703332, 8.560000053168018, 8.5600000672425036}},
+    };
+    constexpr uint32_t kBackground = 0x22446688u;
+    for (const Quad &q : quads)
+        for (int32_t size : {1, 3, 7, 16}) {
+            HostCanvas source(size, size, 0xFF80C040u);
+            HostCanvas destination(8, 8, kBackground);
+            EXPECT_EQ(Map(destination, source, q), 1);
+            for (int32_t y = 0; y < 8; ++y)
+                for (int32_t x = 0; x < 8; ++x)
+                    ASSERT_EQ(destination.at(x, y), kBackground) << q.x[0] << " " << size << ": " << x << "," << y;
+        }
+}
+
 TEST(FourCornerMapTest, InvalidCornersAndMissingArgumentsAreRefused) {
     HostCanvas source(8, 8, 0xFFFFFFFFu);
     HostCanvas destination(20, 20, 0x01020304u);
