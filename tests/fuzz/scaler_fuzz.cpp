@@ -54,6 +54,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -94,6 +95,44 @@ uint32_t Visible(uint32_t pixel) { return (pixel >> 24) == 0 ? 0u : pixel; }
 // Source pixel reached by an enlarging axis for the position p (in 1/dst
 // source pixels past the first centre): the first pixel while p < 0.
 int64_t EnlargedPixel(int64_t p, int64_t dst) { return p < 0 ? 0 : p / dst; }
+
+// A guarded row taken from a pool that outlives the input: mapping and
+// protecting pages for every row would cost more than the scaling. A row is
+// always filled before the library sees it, so reuse hides nothing.
+class Row {
+public:
+    Row() = default;
+    Row(size_t bytes, bool lowFlush) : key_(bytes * 2 + (lowFlush ? 1 : 0)) {
+        std::vector<std::unique_ptr<GuardedBuffer>> &free = Free()[key_];
+        if (free.empty()) {
+            buffer_ = std::make_unique<GuardedBuffer>(bytes, lowFlush);
+        } else {
+            buffer_ = std::move(free.back());
+            free.pop_back();
+        }
+    }
+    ~Row() { Release(); }
+    Row(Row &&other) noexcept = default;
+    Row &operator=(Row &&other) noexcept {
+        Release();
+        buffer_ = std::move(other.buffer_);
+        key_ = other.key_;
+        return *this;
+    }
+    GuardedBuffer *operator->() const { return buffer_.get(); }
+    GuardedBuffer &operator*() const { return *buffer_; }
+
+private:
+    static std::map<size_t, std::vector<std::unique_ptr<GuardedBuffer>>> &Free() {
+        static std::map<size_t, std::vector<std::unique_ptr<GuardedBuffer>>> free;
+        return free;
+    }
+    void Release() {
+        if (buffer_) Free()[key_].push_back(std::move(buffer_));
+    }
+    std::unique_ptr<GuardedBuffer> buffer_;
+    size_t key_ = 0;
+};
 
 // One axis worked out per destination pixel from the two grids, not stepped
 // along them.
@@ -300,8 +339,8 @@ struct Scaler {
     uint32_t junkSeed = 0;
     Feed feed = Feed::None;
     bool fresh = true;  // no line taken or produced since Begin or Offset
-    std::unique_ptr<GuardedBuffer> dstRow;
-    std::unique_ptr<GuardedBuffer> srcRows[2];
+    Row dstRow;
+    Row srcRows[2];
     int nextSrc = 0;
     std::vector<uint32_t> reference;  // the whole destination image of a full pass
     bool haveReference = false;
@@ -474,9 +513,9 @@ void Session::CreateScaler(int32_t sw, int32_t sh, int32_t dw, int32_t dh) {
     CheckHeld(*m);
 
     const size_t lineBytes = static_cast<size_t>(sw) * 4;
-    m->srcRows[0] = std::make_unique<GuardedBuffer>(lineBytes, in_.Bit());
-    m->srcRows[1] = std::make_unique<GuardedBuffer>(lineBytes, in_.Bit());
-    m->dstRow = std::make_unique<GuardedBuffer>(static_cast<size_t>(dw) * 4, in_.Bit());
+    m->srcRows[0] = Row(lineBytes, in_.Bit());
+    m->srcRows[1] = Row(lineBytes, in_.Bit());
+    m->dstRow = Row(static_cast<size_t>(dw) * 4, in_.Bit());
     NewImage(*m);
     scalers_.push_back(std::move(m));
     CheckAll();
@@ -511,7 +550,7 @@ Scaler *Session::Pick() {
 void Session::End() {
     if (scalers_.empty()) return;
     size_t i = in_.Below(scalers_.size());
-    if (trace_) std::fprintf(stderr, "EndScaleScanline(#%zu)\n", i);
+    if (trace_) std::fprintf(stderr, "EndScaleScanline(#%u)\n", static_cast<unsigned>(i));
     CheckHeld(*scalers_[i]);
     ZL_FUZZ_CHECK(EndScaleScanline(scalers_[i]->s) == 1);
     scalers_.erase(scalers_.begin() + static_cast<std::ptrdiff_t>(i));
@@ -535,7 +574,7 @@ bool Session::OffsetTo(Scaler &m, int32_t firstColumn, int32_t firstLine, int32_
         m.ringStart = 0;
         m.feed = Feed::None;
         m.fresh = true;
-        m.dstRow = std::make_unique<GuardedBuffer>(static_cast<size_t>(std::max(columnCount, 0)) * 4, in_.Bit());
+        m.dstRow = Row(static_cast<size_t>(std::max(columnCount, 0)) * 4, in_.Bit());
     }
     CheckAll();
     return !refused;
