@@ -23,7 +23,7 @@
 //   (area overlaps on a reduction, interpolation positions on an enlargement),
 //   lineCount and every other field of every live scaler hold what the
 //   sequence of calls leaves in them, and fresh line buffers are zero;
-// - every output pixel has the exact bits of the documented tap walk, computed
+// - every output pixel has the exact bits of the scaler's tap walk, computed
 //   here from the lines the model knows the scaler holds;
 // - a call that produces no line leaves the destination row untouched, and no
 //   call writes to a source row;
