@@ -1093,8 +1093,10 @@ ZL_CHECK_WORD(ScanlineScaler, ringStart, 14);
  * @param dstWidth destination width in pixels.
  * @param dstHeight destination height in lines.
  * @return the new scaler, owned by the caller until EndScaleScanline; null
- *   when a size is 0 or negative, when srcWidth * 4 or the byte size of an
- *   axis table does not fit in 32 bits, or when memory runs out (then
+ *   when a size is 0 or negative, when srcWidth * 4, the byte size of an
+ *   axis table or the bytes of all line buffers (lineCount * srcWidth * 4,
+ *   lineCount being srcHeight / dstHeight rounded up, plus 1, on a reduction,
+ *   and 2 otherwise) do not fit in 32 bits, or when memory runs out (then
  *   nothing stays allocated). No notifications, no host procedures. */
 ZL_API ScanlineScaler *ZL_CALL BeginScaleScanline(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
                                                   int32_t dstHeight);

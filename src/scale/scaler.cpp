@@ -9,13 +9,25 @@ namespace {
 
 constexpr uint64_t kMax32 = 0xFFFFFFFFull;
 
-// Refuses sizes whose line or table byte counts do not fit in 32 bits, so
-// that both flavours accept the same sizes and no size computation wraps.
-bool SizesFit(int32_t srcWidth, int32_t dstWidth, int32_t dstHeight) {
+// The lineCount that the vertical table will give: a reducing destination
+// line reaches at most ceil(srcHeight / dstHeight) source lines (largest
+// whole count + 1), and the scaler keeps one line more.
+uint64_t LinesNeeded(int32_t srcHeight, int32_t dstHeight) {
+    if (srcHeight < dstHeight) return 2;
+    return (static_cast<uint64_t>(srcHeight) + static_cast<uint64_t>(dstHeight) - 1) / static_cast<uint64_t>(dstHeight) + 1;
+}
+
+// Refuses sizes whose line, table or line-buffer byte counts do not fit in
+// 32 bits, so that both flavours accept the same sizes, no size computation
+// wraps, and a tall source over a short destination cannot ask for more
+// line buffers than memory can address.
+bool SizesFit(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, int32_t dstHeight) {
     const uint64_t entryBytes = sizeof(ScaleAxisEntry);
-    return static_cast<uint64_t>(srcWidth) * 4 <= kMax32 &&
-           (static_cast<uint64_t>(dstWidth) + 1) * entryBytes <= kMax32 &&
-           (static_cast<uint64_t>(dstHeight) + 1) * entryBytes <= kMax32;
+    const uint64_t lineBytes = static_cast<uint64_t>(srcWidth) * 4;
+    const uint64_t lines = LinesNeeded(srcHeight, dstHeight);
+    return lineBytes <= kMax32 && (static_cast<uint64_t>(dstWidth) + 1) * entryBytes <= kMax32 &&
+           (static_cast<uint64_t>(dstHeight) + 1) * entryBytes <= kMax32 && lines * lineBytes <= kMax32 &&
+           (lines + 1) * 4 <= kMax32;
 }
 
 ScaleAxis *NewAxis(int32_t dstSize) {
@@ -74,7 +86,7 @@ extern "C" {
 ScanlineScaler *ZL_CALL BeginScaleScanline(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
                                            int32_t dstHeight) {
     if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0) return nullptr;
-    if (!SizesFit(srcWidth, dstWidth, dstHeight)) return nullptr;
+    if (!SizesFit(srcWidth, srcHeight, dstWidth, dstHeight)) return nullptr;
     auto *scaler = static_cast<ScanlineScaler *>(std::calloc(1, sizeof(ScanlineScaler)));
     if (scaler == nullptr) return nullptr;
     scaler->dstHeight = dstHeight;

@@ -103,6 +103,25 @@ TEST(BeginScaleScanline, RefusesBadAndOversizedSizes) {
     EXPECT_EQ(BeginScaleScanline(1, 1, 1, 178956970), nullptr);
 }
 
+// A tall source over a short destination needs ceil(srcHeight / dstHeight) + 1
+// line buffers of srcWidth * 4 bytes each; their total must fit in 32 bits
+// too, else the scaler would hold more than memory can address (and
+// INT_MAX lines to one would overflow the buffer count).
+TEST(BeginScaleScanline, RefusesLineBuffersPastThirtyTwoBits) {
+    EXPECT_EQ(BeginScaleScanline(1, 0x7FFFFFFF, 1, 1), nullptr);
+    EXPECT_EQ(BeginScaleScanline(1, 0x7FFFFFFF, 1, 2), nullptr);
+    // 4 lines of 0xFFFFFFFC bytes.
+    EXPECT_EQ(BeginScaleScanline(0x3FFFFFFF, 3, 1, 1), nullptr);
+    // 1024 lines of 4 MiB are 2^32 bytes, one byte too many; with 1023 lines
+    // (srcHeight 1022) the count fits, though a 32-bit process could not
+    // allocate it, so only the refusal is checked here.
+    EXPECT_EQ(BeginScaleScanline(0x100000, 1023, 7, 1), nullptr);
+    EXPECT_EQ(BeginScaleScanline(0x100000, 2046, 7, 2), nullptr);
+    // Lines of 4 bytes: 0x3FFFFFFF buffers fit, but not their row-pointer
+    // array of one address more.
+    EXPECT_EQ(BeginScaleScanline(1, 0x3FFFFFFE, 1, 1), nullptr);
+}
+
 TEST(BeginScaleScanline, SetsUpLinesAndPassState) {
     ScalerRef one = MakeScaler(1, 1, 1, 1);
     ASSERT_TRUE(one);
