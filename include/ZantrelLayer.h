@@ -977,9 +977,8 @@ ZL_API int32_t ZL_CALL TestFourCorner(const double *x, const double *y, LayerRec
  * @return 1 when the source was drawn; 0 when source is null, x or y is
  *         null, the quad is invalid, every pass plan would fold, the
  *         destination is null, the intermediate layer cannot be made
- *         (memory runs out, or the source has nothing visible along the axis
- *         the chosen plan keeps: then no update is sent), or the destination
- *         root's endAccess procedure returned 0.
+ *         (memory runs out, or the source has nothing visible: then no update
+ *         is sent), or the destination root's endAccess procedure returned 0.
  *
  * Pixels of the mapped image replace the destination's pixels wherever the
  * image is not 0 (nothing is composited); edge pixels get an alpha reduced by

@@ -66,13 +66,12 @@ __attribute__((noinline)) int32_t MapFourCorner(Layer *destination, Layer *sourc
     if (!plan) return 0;
     if (source == nullptr) return 0;
     NotifyRefresh(source);
-    // The source is mapped as its visible part. When the chosen plan's
-    // intermediate layer would hold no pixels, creating it fails and the call
-    // returns 0 without an update.
+    // The source is mapped as its visible part. With nothing visible it is
+    // mapped as 0 x 0: no intermediate layer can hold that, so the call
+    // returns 0 without an update, and without first making an intermediate
+    // as large as the quad for nothing.
     int32_t width = 0, height = 0;
-    SourceExtent(source, width, height);
-    if (width < 0) width = 0;
-    if (height < 0) height = 0;
+    if (!SourceExtent(source, width, height)) width = height = 0;
     bool drawn = false;
     while (plan->triedVariants != FourCornerAllVariants) {
         if (PlanFourCorner(width, height, x, y, plan.get()) == 0) return 0;
