@@ -554,12 +554,14 @@ TEST(FourCornerMapTest, RefreshesTheSourceAndUpdatesTheDestination) {
     notifyY = q.y;
     uint32_t unused = 0;
     Layer *empty = CreateCompatibleLayer(&unused, 0, 0, 0);
+    Layer *flat = CreateCompatibleLayer(&unused, 5, 0, 20);  // a width but no rows
     Layer *outside = CreateClippedLayer(source.layer());
     ASSERT_NE(empty, nullptr);
+    ASSERT_NE(flat, nullptr);
     ASSERT_NE(outside, nullptr);
     ClipLayerXYWH(outside, 20, 20, 4, 4);
     std::vector<uint32_t> before = destination.raw();
-    for (Layer *invisible : {empty, outside}) {
+    for (Layer *invisible : {empty, flat, outside}) {
         notifySource = invisible;
         reported = Reported{};
         UpdateLayerEx(trigger.layer());
@@ -568,6 +570,7 @@ TEST(FourCornerMapTest, RefreshesTheSourceAndUpdatesTheDestination) {
     }
     EXPECT_EQ(destination.raw(), before);
     DeleteLayer(outside);
+    DeleteLayer(flat);
     DeleteLayer(empty);
 }
 
