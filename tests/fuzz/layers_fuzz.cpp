@@ -431,7 +431,7 @@ int32_t ZL_CALL OverrideCopy(Layer *destination, Layer *source) {
     // Tried on the destination's root, then on the source's: which table
     // answers is the model's to say.
     Node *known = current->Find(source);
-    current->Log(Ev::Copy, destination, known != nullptr && known->alive ? source : kLibraryLayer, 0);
+    current->Log(Ev::Copy, destination, source == nullptr || (known != nullptr && known->alive) ? source : kLibraryLayer, 0);
     return current->NextCopyAnswer();
 }
 int32_t ZL_CALL Receive(Layer *layer, LayerNotifier *notifier) {
