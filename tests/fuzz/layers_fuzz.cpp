@@ -1127,10 +1127,23 @@ int32_t Session::SimTwo(const Action &act) {
         if (second.opened) {
             SimNotify(true, SecondRef(first));
             SimNotify(true, SecondRef(second));
+            if (trace_)
+                for (const SimAccess *t : {&first, &second}) {
+                    const Node &r1 = nodes_[t->p1.pixelRoot];
+                    std::fprintf(stderr, "  region (%d %d %d %d) usable %d p1 %d@(%d,%d) p2 %d@(%d,%d) root %dx%d stride %d kind %d\n", t->region.left,
+                                 t->region.top, t->region.right, t->region.bottom, t->usable, t->p1.pixelRoot, t->p1.x, t->p1.y,
+                                 t->p2.pixelRoot, t->p2.x, t->p2.y, r1.width, r1.height, r1.buf.rowBytes, static_cast<int>(nodes_[t->first].kind));
+                }
             if (first.usable) Allow(first.p1.pixelRoot, Offset(first.region, first.p1.x, first.p1.y));
             if (second.usable) Allow(second.p1.pixelRoot, Offset(second.region, second.p1.x, second.p1.y));
-            bool apart = (!first.usable || Apart(first, true)) && (!second.usable || Apart(first, true, &second));
-            if (CanExact() && apart && (first.usable || second.usable)) {
+            // The output is written over both regions; neither layer may
+            // be read from where the output is written.
+            auto apart = [&](const SimAccess &written, const SimAccess &read) {
+                if (!written.usable || !read.usable || written.p1.pixelRoot != read.p2.pixelRoot) return true;
+                return !Proper(Intersect(Offset(written.region, written.p1.x, written.p1.y), Offset(read.region, read.p2.x, read.p2.y)));
+            };
+            bool apartAll = apart(first, first) && apart(first, second) && apart(second, first) && apart(second, second);
+            if (CanExact() && apartAll && (first.usable || second.usable)) {
                 SimAccess f = first, s = second;
                 exact_.push_back([this, f, s]() {
                     // The output stays on top, the first layer beneath it and
