@@ -66,7 +66,12 @@ const uint32_t *CompositeRowRuns(const uint32_t *run, RowCursor at) {
 void WalkCoverageRuns(const CoverageRuns *runs, const LayerAccess &first, const LayerAccess &second) {
     int32_t left = Min32(first.region.left, second.region.left);
     int32_t top = Min32(first.region.top, second.region.top);
-    RowCursor row{PixelAddress(first.origin, first.rowBytes, left, top), first.pixels2, second.pixels2};
+    // Stepped back from the first region's own corner: the two regions lie
+    // within one visible part, so the step is small, where origin plus the
+    // region's corner wraps around in 32 bits and not on 64-bit targets.
+    uint32_t *output = PixelAddress(first.pixels, first.rowBytes, WrapSub(left, first.region.left),
+                                    WrapSub(top, first.region.top));
+    RowCursor row{output, first.pixels2, second.pixels2};
     const uint32_t *group = runs;
     while (group[0] != 0) {
         uint32_t rows = group[0];

@@ -1,34 +1,49 @@
 // Fuzz target: layer trees and the pixel operations on them.
 //
 // Each input decodes to a sequence of calls on roots over guarded host memory
-// (padded, bottom-up, tiny, zero-sized, or supplied late by beginAccess),
+// (padded, bottom-up, tiny, zero-sized, supplied late by beginAccess, or
+// moved between two buffers of different strides by beginAccess),
 // library-owned roots, host-made view roots with and without targets, and
-// clipped windows nested and moved anywhere. Host hooks and overrides log
-// every call and return what the input chose. After every call a model of the
-// host's own checks the library: tree shape and links, reference and access
-// counts, the hooks and overrides called and their order, the results, and
-// that no pixel outside the written layer's visible part changed (plus the
-// exact values of fills). At the end every access is closed, every access
-// count must be 0, and every reference the sequence left is dropped, which
-// must free every record once.
+// clipped windows nested and moved anywhere. Every layer operation runs on
+// random members of the trees. Host hooks and overrides log every call and
+// return what the input chose; receivers of change notifications may run
+// further library operations on other trees, which reach further receivers.
+// After every call a model of the host's own checks the library: tree shape
+// and links, reference and access counts, the hooks, overrides and
+// notifications called and their order, the results, that no pixel outside
+// the written layer's visible part changed, and the exact pixels where they
+// follow from the inputs alone (fills, copies, flips, opacity copies, equal
+// size resizes, and blends whose top or bottom pixel is fully transparent or
+// fully opaque). At the end every access is closed, every access count must
+// be 0, and every reference the sequence left is dropped, which must free
+// every record once.
 //
 // Set ZL_FUZZ_TRACE to have the decoded calls printed.
 //
 // Host misuse that the library cannot detect is not generated:
 // - using a layer after its last DeleteLayer, dropping more references than
-//   it took (a root's own), or freeing a layer that an open
-//   access or a view's target still names (the host clears the target first);
-// - DeleteLayer on a view root's record, which the host owns;
-// - hooks, overrides or receivers that call back into the library;
+//   it took (a root's own), or freeing a layer that an open access names,
+//   except a root that the access opened through a temporary stand-in (the
+//   stand-in keeps it until the close); a clipped layer, or a root whose
+//   open failed before its stand-in was made, is named by its own record;
+// - freeing a layer that a view's target still names (the host clears the
+//   target first), or DeleteLayer on a view root's record, which the host
+//   owns;
+// - hooks and overrides that call back into the library; receivers whose
+//   library calls reach a tree that an operation in progress has open, or
+//   that create or delete layers;
 // - a row stride that is not a multiple of 4, or a size larger than the
 //   memory behind the pixels;
-// - a beginAccess that moves a buffer that is already in use.
+// - a beginAccess that moves a buffer that an open access of an operation in
+//   progress reaches through a view: the root's own access count is 0 then.
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "ZantrelLayer.h"
@@ -49,6 +64,9 @@ LayerRect Intersect(const LayerRect &a, const LayerRect &b) {
 bool SameRect(const LayerRect &a, const LayerRect &b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
+LayerRect Offset(const LayerRect &r, int32_t x, int32_t y) {
+    return LayerRect{Add(r.left, x), Add(r.top, y), Add(r.right, x), Add(r.bottom, y)};
+}
 uint32_t Mix(uint32_t x) {
     x ^= x >> 16;
     x *= 0x7feb352dU;
@@ -58,6 +76,40 @@ uint32_t Mix(uint32_t x) {
     return x;
 }
 bool RectHas(const LayerRect &r, int32_t x, int32_t y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
+
+// The straight-alpha blend where it needs no arithmetic: a transparent
+// bottom or an opaque top gives the top, a transparent top the bottom.
+bool KnownBlend(uint32_t top, uint32_t bottom, uint32_t &out) {
+    if ((bottom >> 24) == 0 || (top >> 24) == 255) {
+        out = top;
+        return true;
+    }
+    if ((top >> 24) == 0) {
+        out = bottom;
+        return true;
+    }
+    return false;
+}
+// A blend of two values that may themselves be unknown.
+bool KnownBlend(bool topKnown, uint32_t top, bool bottomKnown, uint32_t bottom, uint32_t &out) {
+    if (bottomKnown && (bottom >> 24) == 0 && topKnown) {
+        out = top;
+        return true;
+    }
+    if (!topKnown) return false;
+    if ((top >> 24) == 255) {
+        out = top;
+        return true;
+    }
+    if ((top >> 24) == 0 && bottomKnown) {
+        out = (bottom >> 24) == 0 ? top : bottom;
+        return true;
+    }
+    return bottomKnown && KnownBlend(top, bottom, out);
+}
+uint32_t Fade(uint32_t pixel, uint32_t opacity) {
+    return (pixel & 0x00FFFFFFu) | ((opacity * (pixel >> 24) / 255u) << 24);
+}
 
 enum class Kind { HostRoot, LibRoot, View, Clipped };
 
@@ -70,6 +122,9 @@ struct Event {
     bool operator==(const Event &o) const { return type == o.type && a == o.a && b == o.b && value == o.value; }
 };
 
+// Stands in the log for a layer that the library made for itself.
+const void *const kLibraryLayer = reinterpret_cast<const void *>(static_cast<uintptr_t>(1));
+
 // Host records reached from layers; the library's part comes first.
 struct HostOverrides {
     LayerOverrides table;
@@ -78,11 +133,23 @@ struct HostOverrides {
 struct HostNotifier {
     LayerNotifier base;
     int32_t result;
+    int action;  // the library call it makes, an index into the session's actions; -1 for none
+};
+
+// One buffer behind a host root.
+struct HostBuffer {
+    std::unique_ptr<GuardedBuffer> memory;
+    uint32_t *first = nullptr;  // pixel (0, 0)
+    size_t words = 0;
+    int32_t strideWords = 0;
+    int32_t rowBytes = 0;
+    bool bottomUp = false;
 };
 
 struct Node {
     Layer *layer = nullptr;
     bool alive = true;
+    bool zombie = false;  // the host's references are gone; an open access's stand-in keeps it
     Kind kind = Kind::Clipped;
     int parent = -1;
     int root = -1;
@@ -90,14 +157,15 @@ struct Node {
     int32_t refCount = 1;
     LayerRect clipRect{0, 0, 0, 0};
     LayerRect bounds{0, 0, 0, 0};
+    // Clipped layers: the parent's pixels and rowBytes fields at creation.
+    const uint32_t *pixelsField = nullptr;
+    int32_t rowBytesField = 0;
     // Roots.
     int32_t accessCount = 0;
-    int32_t width = 0, height = 0, rowBytes = 0;
-    std::unique_ptr<GuardedBuffer> buffer;
-    uint32_t *first = nullptr;  // pixel (0, 0) once supplied
-    size_t words = 0;           // words behind `first`'s buffer
-    int32_t strideWords = 0;
-    bool bottomUp = false;
+    int32_t width = 0, height = 0;
+    HostBuffer buf;  // the buffer in use (host roots; library roots have no memory here)
+    HostBuffer alt;  // moving roots: the other buffer
+    bool moving = false;
     bool hasPixels = false;
     bool supply = false;  // beginAccess supplies the buffer
     bool hasBegin = false, hasEnd = false, hasDestroy = false;
@@ -118,7 +186,6 @@ struct Placement {
     int32_t x = 0, y = 0;   // layer's top-left corner in pixelRoot's coordinates
     LayerRect visibleRect{0, 0, 0, 0};
     LayerRect visibleBounds{0, 0, 0, 0};
-    LayerRect changeable{0, 0, 0, 0};  // in pixelRoot's coordinates
 };
 
 struct SimAccess {
@@ -128,11 +195,59 @@ struct SimAccess {
     bool firstTemp = false, secondTemp = false;
     Placement p1, p2;
     LayerRect region{0, 0, 0, 0};
+    std::vector<int> busy;  // trees this access marked as in use
+    int32_t Width() const { return Sub(region.right, region.left); }
+    int32_t Height() const { return Sub(region.bottom, region.top); }
 };
 
 struct OpenAccess {
     LayerAccess record;
     SimAccess sim;
+};
+
+// A layer as an operation reports it: a node, or the temporary stand-in
+// that an access made for a root node.
+struct Ref {
+    int node;
+    bool temp;
+};
+
+// One library call on nodes of the model, made by the host directly or by a
+// receiver.
+enum class Op { Fill, Copy, Composite, Notify, Two, Three, Ex, Many, Flip, ClipAlpha, Resize, ResizeCorrect };
+struct Action {
+    Op op = Op::Fill;
+    int a = -1, b = -1, c = -1, d = -1;
+    int which = 0;
+    uint32_t value = 0;
+    bool flag = false;
+    std::vector<std::pair<int, uint8_t>> entries;
+    int32_t count = 0;
+};
+
+// A call that a receiver makes, as the model expects it.
+struct ReceiverPlan {
+    size_t event;  // index of the notification that triggers it
+    int action;
+    int32_t result;
+};
+// What a moving root's beginAccess does.
+struct MovePlan {
+    bool move;
+    uint32_t *from, *to;
+    int32_t fromStride, toStride, toRowBytes, width, height;
+};
+
+// The words of one buffer before a call.
+struct Shot {
+    int node;
+    const uint32_t *base;  // lowest word
+    const uint32_t *first; // pixel (0, 0)
+    size_t words;
+    int32_t strideWords, width, height;
+    bool bottomUp;
+    bool host;             // host memory: padding is checked too
+    std::vector<uint32_t> before;
 };
 
 class Session;
@@ -145,59 +260,116 @@ public:
     void Run();
 
     // Hook side.
-    bool CopyOverrideCalled() const {
-        for (const Event &e : log_)
-            if (e.type == Ev::Copy) return true;
-        return false;
-    }
     void Log(Ev type, const void *a, const void *b, uint32_t value) { log_.push_back(Event{type, a, b, value}); }
+    // A live node first; the model may already have freed a record that the
+    // library frees only later in the same call (a root kept by stand-ins).
     Node *Find(const Layer *layer) {
-        for (Node &n : nodes_)
-            if (n.alive && n.layer == layer) return &n;
-        return nullptr;
+        Node *freed = nullptr;
+        for (Node &n : nodes_) {
+            if (n.layer != layer) continue;
+            if (n.alive) return &n;
+            freed = &n;
+        }
+        return freed;
     }
+    const MovePlan *NextMove() { return moveCursor_ < movePlans_.size() ? &movePlans_[moveCursor_++] : nullptr; }
+    int32_t NextCopyAnswer() { return copyCursor_ < copyPlans_.size() ? copyPlans_[copyCursor_++] : 0; }
+    void RunReceiverPlan();
 
 private:
     static constexpr size_t kMaxNodes = 24;
+    static constexpr int kMaxDepth = 3;
+    static constexpr size_t kMaxPlans = 6;
 
     FuzzInput &in_;
     bool trace_;
     std::vector<Node> nodes_;
     std::vector<Event> log_, expected_;
     std::vector<std::unique_ptr<OpenAccess>> open_;
-    std::vector<std::vector<uint32_t>> snapshot_;
+    std::vector<Shot> shots_;
+    std::vector<int> shotOf_;  // node -> shot of its buffer in use
     std::vector<std::pair<int, LayerRect>> allowed_;
+    std::vector<std::function<void()>> exact_;
+    std::vector<Action> actions_;
+    std::vector<ReceiverPlan> receiverPlans_;
+    size_t receiverCursor_ = 0;
+    std::vector<MovePlan> movePlans_;
+    size_t moveCursor_ = 0;
+    std::vector<int32_t> copyPlans_;
+    size_t copyCursor_ = 0;
+    std::vector<int> busy_ = std::vector<int>(kMaxNodes, 0);
+    bool refreshActive_ = false, updateActive_ = false;
+    int depth_ = 0;
+    int quiet_ = 0;  // inside a step whose result a later step overwrites
 
     int Pick(bool allowNull);
     void Step();
     void Expect(Ev type, const void *a, const void *b, uint32_t value) { expected_.push_back(Event{type, a, b, value}); }
+    bool Usable(int i) const { return i >= 0 && i < static_cast<int>(nodes_.size()) && nodes_[i].alive && !nodes_[i].zombie; }
 
     // Model.
     bool IsRoot(int i) const { return nodes_[i].kind != Kind::Clipped; }
+    int32_t RootWidth(int r) const { return nodes_[r].kind == Kind::View ? INT_MAX : nodes_[r].width; }
+    int32_t RootHeight(int r) const { return nodes_[r].kind == Kind::View ? INT_MAX : nodes_[r].height; }
+    const uint32_t *PixelsField(int i) const;
     void PlaceInParent(int i);
     void PlaceDescendants(int i);
     void Visible(int i, LayerRect &rect, LayerRect &bounds) const;
     Placement Place(int i) const;
     void Count(int root);
-    bool Release(int layer, const void *endLayer);
-    SimAccess SimBegin(int a, int b);
-    bool SimEnd(const SimAccess &s);
-    void AllowWrite(int i);
-    bool SimCopy(int d, int s);
+    bool Release(int layer, bool temp, int extraTemps, const void *endLayer);
+    SimAccess SimBegin(int a, int b, bool markBusy = true);
+    bool SimEnd(SimAccess &s);
+    void Allow(int root, const LayerRect &rect) { allowed_.push_back({root, rect}); }
+    void AllowFirst(const SimAccess &s) { Allow(s.p1.pixelRoot, Offset(s.region, s.p1.x, s.p1.y)); }
+    void AllowSecond(const SimAccess &s) { Allow(s.p2.pixelRoot, Offset(s.region, s.p2.x, s.p2.y)); }
+    int32_t SimNotify(bool refresh, Ref r);
+    Ref FirstRef(const SimAccess &s) const { return Ref{s.first, s.firstTemp}; }
+    Ref SecondRef(const SimAccess &s) const { return Ref{s.second, s.secondTemp}; }
+    bool TreeFree(int i) const;
     int SimDelete(int i);
+    void FreeRecord(int i);
     bool WouldFreeInUse(int i) const;
+    void SimClipRect(int i, const LayerRect &rect);
+
+    // Operations as the model sees them (expected result) and as the host
+    // makes them (actual result).
+    int32_t Sim(const Action &act);
+    int32_t Exec(const Action &act);
+    int32_t SimFill(const Action &act);
+    int32_t SimCopyLayer(int d, int s);
+    int32_t SimCopyWithOpacity(int d, int s, uint32_t opacity);
+    int32_t SimComposite(const Action &act);
+    int32_t SimNotifyOp(const Action &act);
+    int32_t SimTwo(const Action &act);
+    int32_t SimThree(const Action &act);
+    int32_t SimEx(const Action &act);
+    int32_t SimMany(const Action &act);
+    int32_t SimFlip(const Action &act);
+    int32_t SimClipAlpha(int i);
+    int32_t SimResize(const Action &act);
+    int32_t SimResizeCorrect(const Action &act);
+    void RunTop(const Action &act);
+
+    // Exact pixel oracles, run after a call that no receiver joined.
+    bool CanExact() const { return depth_ == 0 && quiet_ == 0; }
+    size_t ShotIndex(int root, int32_t x, int32_t y) const;
+    uint32_t Before(int root, int32_t x, int32_t y) const;
+    uint32_t After(int root, int32_t x, int32_t y) const;
+    bool Apart(const SimAccess &s, bool firstSecond, const SimAccess *t = nullptr) const;
+    void ExpectBlendOnFirst(const SimAccess &s, bool intoSecond, uint32_t opacity, bool fadeTop);
 
     // Checks.
     void Snapshot();
+    void SyncMovingBuffers();
     void CheckAll();
     void CheckEvents();
     void CheckTree();
     void CheckPixels();
-    void CheckFilled(const SimAccess &s, uint32_t value, uint32_t mask);
     uint32_t *Address(const Node &root, int32_t x, int32_t y) const;
     int TempsOn(int root) const;
 
-    // Operations.
+    // Host calls.
     void NewHostRoot();
     void NewLibRoot();
     void NewView();
@@ -208,18 +380,33 @@ private:
     void UnionRect();
     void Open();
     void Close();
-    void Fill();
-    void Copy();
-    void Composite();
-    void Notify();
     void Configure();
+    void ConfigureReceiverCall();
+    void MakeMoving();
+    void ClipAlphaEx();
+    Action DecodeFill();
+    Action DecodeCopy();
+    Action DecodeComposite();
+    Action DecodeNotify();
+    Action DecodeNew(Op op);
     void Finish();
 };
 
 int32_t ZL_CALL HookBegin(Layer *root, void *unused) {
     current->Log(Ev::Begin, root, unused, 0);
     Node *n = current->Find(root);
-    if (n != nullptr && n->supply) root->pixels = n->first;
+    if (n != nullptr && n->supply) root->pixels = n->buf.first;
+    if (n != nullptr && n->moving) {
+        const MovePlan *m = current->NextMove();
+        if (m != nullptr && m->move) {
+            // The host brings its pixels over to the other buffer.
+            for (int32_t y = 0; y < m->height; ++y)
+                std::memcpy(m->to + static_cast<ptrdiff_t>(y) * m->toStride, m->from + static_cast<ptrdiff_t>(y) * m->fromStride,
+                            static_cast<size_t>(m->width) * 4);
+            root->pixels = m->to;
+            root->rowBytes = m->toRowBytes;
+        }
+    }
     return 0;
 }
 int32_t ZL_CALL HookEnd(Layer *root, Layer *layer) {
@@ -241,20 +428,38 @@ int32_t ZL_CALL OverrideSet(Layer *layer, uint32_t colour) {
     return OverridesOf(layer)->result[1];
 }
 int32_t ZL_CALL OverrideCopy(Layer *destination, Layer *source) {
-    // Tried on the destination's root first, then on the source's: the
-    // second call of one copy answers from the source root's table.
-    bool second = current->CopyOverrideCalled();
-    current->Log(Ev::Copy, destination, source, 0);
-    const HostOverrides *o = OverridesOf(destination);
-    if (second || o == nullptr || o->table.copyLayer == nullptr) o = OverridesOf(source);
-    return o->result[2];
+    // Tried on the destination's root, then on the source's: which table
+    // answers is the model's to say.
+    Node *known = current->Find(source);
+    current->Log(Ev::Copy, destination, source == nullptr || (known != nullptr && known->alive) ? source : kLibraryLayer, 0);
+    return current->NextCopyAnswer();
 }
 int32_t ZL_CALL Receive(Layer *layer, LayerNotifier *notifier) {
-    current->Log(Ev::Notify, layer, notifier, 0);
+    // A root is reported through the stand-in of its access.
+    bool standIn = layer != nullptr && layer->flags == static_cast<uint32_t>(LayerKindAccess);
+    current->Log(Ev::Notify, standIn ? layer->parent : layer, notifier, standIn ? 1u : 0u);
+    current->RunReceiverPlan();
     return reinterpret_cast<HostNotifier *>(notifier)->result;
 }
 
+void Session::RunReceiverPlan() {
+    if (receiverCursor_ >= receiverPlans_.size() || receiverPlans_[receiverCursor_].event != log_.size() - 1) return;
+    ReceiverPlan plan = receiverPlans_[receiverCursor_++];
+    if (trace_) std::fprintf(stderr, "  receiver runs action %d\n", plan.action);
+    int32_t result = Exec(actions_[static_cast<size_t>(plan.action)]);
+    ZL_FUZZ_CHECK(result == plan.result);
+}
+
 // ---- model ----
+
+// The layer's own pixels field: a root's buffer, or what a clipped layer
+// copied from its parent when it was made.
+const uint32_t *Session::PixelsField(int i) const {
+    const Node &n = nodes_[i];
+    if (n.kind == Kind::Clipped) return n.pixelsField;
+    if (n.kind == Kind::View) return nullptr;
+    return n.hasPixels ? n.buf.first : nullptr;
+}
 
 void Session::PlaceInParent(int i) {
     Node &n = nodes_[i];
@@ -296,7 +501,6 @@ Placement Session::Place(int i) const {
     Visible(i, p.visibleRect, p.visibleBounds);
     if (root.kind != Kind::View) {
         p.resolved = root.hasPixels;
-        p.changeable = p.visibleBounds;
         return p;
     }
     if (root.target < 0) return p;
@@ -319,8 +523,6 @@ Placement Session::Place(int i) const {
     p.visibleRect.top = Sub(p.visibleBounds.top, n.bounds.top);
     p.visibleRect.right = Add(p.visibleRect.left, w);
     p.visibleRect.bottom = Add(p.visibleRect.top, h);
-    // Whatever the view shows lies in the target's visible part.
-    p.changeable = tBounds;
     p.resolved = nodes_[t.root].kind != Kind::View && nodes_[t.root].hasPixels;
     return p;
 }
@@ -330,106 +532,163 @@ void Session::Count(int r) {
     if (root.accessCount == 0 && root.hasBegin) {
         Expect(Ev::Begin, root.layer, nullptr, 0);
         if (root.supply) root.hasPixels = true;
+        if (root.moving) {
+            // Moved only while no access of a call in progress reaches the
+            // buffer through a view.
+            MovePlan m{busy_[static_cast<size_t>(r)] == 0, root.buf.first, root.alt.first, root.buf.rowBytes / 4,
+                       root.alt.rowBytes / 4, root.alt.rowBytes, root.width, root.height};
+            movePlans_.push_back(m);
+            if (m.move) std::swap(root.buf, root.alt);
+        }
     }
     root.accessCount = Add(root.accessCount, 1);
 }
 
-SimAccess Session::SimBegin(int a, int b) {
+SimAccess Session::SimBegin(int a, int b, bool markBusy) {
     SimAccess s;
     s.first = a;
     if (a < 0) return s;
     Count(nodes_[a].root);
     s.firstCounted = true;
     s.p1 = Place(a);
-    if (!s.p1.resolved) return s;
-    s.firstTemp = IsRoot(a);
-    if (!Proper(s.p1.visibleRect) || !Proper(s.p1.visibleBounds)) return s;
-    LayerRect visible2 = s.p1.visibleRect;
-    if (b >= 0) {
-        s.second = b;
-        Count(nodes_[b].root);
-        s.secondCounted = true;
-        s.p2 = Place(b);
-        if (s.p2.resolved) {
-            s.secondTemp = IsRoot(b);
-            if (Proper(s.p2.visibleBounds)) {
-                visible2 = s.p2.visibleRect;
-                s.usable = true;
+    if (s.p1.resolved) {
+        s.firstTemp = IsRoot(a);
+        if (Proper(s.p1.visibleRect) && Proper(s.p1.visibleBounds)) {
+            LayerRect visible2 = s.p1.visibleRect;
+            if (b >= 0) {
+                s.second = b;
+                Count(nodes_[b].root);
+                s.secondCounted = true;
+                s.p2 = Place(b);
+                if (s.p2.resolved) {
+                    s.secondTemp = IsRoot(b);
+                    if (Proper(s.p2.visibleBounds)) {
+                        visible2 = s.p2.visibleRect;
+                        s.usable = true;
+                    }
+                }
             }
+            s.region = Intersect(s.p1.visibleRect, visible2);
+            if (!s.usable || !Proper(s.region)) {
+                s.region = s.p1.visibleRect;
+                s.usable = false;
+            }
+            s.opened = true;
         }
     }
-    s.region = Intersect(s.p1.visibleRect, visible2);
-    if (!s.usable || !Proper(s.region)) {
-        s.region = s.p1.visibleRect;
-        s.usable = false;
+    if (markBusy) {
+        // Every tree the access reaches is in use until it closes.
+        s.busy.push_back(nodes_[a].root);
+        if (s.p1.pixelRoot >= 0) s.busy.push_back(s.p1.pixelRoot);
+        if (s.secondCounted) {
+            s.busy.push_back(nodes_[b].root);
+            if (s.p2.pixelRoot >= 0) s.busy.push_back(s.p2.pixelRoot);
+        }
+        for (int t : s.busy) ++busy_[static_cast<size_t>(t)];
     }
-    s.opened = true;
     return s;
 }
 
-bool Session::Release(int i, const void *endLayer) {
-    Node &root = nodes_[nodes_[i].root];
-    if (root.accessCount == 0) return true;
-    root.accessCount = Sub(root.accessCount, 1);
-    if (root.accessCount == 0 && root.hasEnd) {
-        Expect(Ev::End, root.layer, endLayer, 0);
-        return root.endResult != 0;
+// Releases one access slot; a root kept only by stand-ins goes with its last.
+bool Session::Release(int i, bool temp, int extraTemps, const void *endLayer) {
+    int r = nodes_[i].root;
+    Node &root = nodes_[r];
+    bool ok = true;
+    if (root.accessCount != 0) {
+        root.accessCount = Sub(root.accessCount, 1);
+        if (root.accessCount == 0 && root.hasEnd) {
+            Expect(Ev::End, root.layer, endLayer, 0);
+            ok = root.endResult != 0;
+        }
     }
-    return true;
-}
-
-bool Session::SimEnd(const SimAccess &s) {
-    if (s.first < 0) return false;
-    bool ok = Release(s.first, nodes_[s.first].layer);
-    if (s.secondCounted) ok = Release(s.second, nodes_[s.second].layer) && ok;
+    if (temp && root.zombie && TempsOn(r) + extraTemps == 0) FreeRecord(r);
     return ok;
 }
 
-void Session::AllowWrite(int i) {
+bool Session::SimEnd(SimAccess &s) {
+    for (int t : s.busy) --busy_[static_cast<size_t>(t)];
+    s.busy.clear();
+    if (s.first < 0) return false;
+    int extra = s.secondCounted && s.secondTemp && s.second == s.first ? 1 : 0;
+    bool ok = Release(s.first, s.firstTemp, extra, nodes_[s.first].layer);
+    if (s.secondCounted) ok = Release(s.second, s.secondTemp, 0, nodes_[s.second].layer) && ok;
+    return ok;
+}
+
+// A report reaches the nearest receiver up the chain, only while the thread
+// is inside the matching Ex call; the receiver may make a library call of
+// its own on trees that no call in progress has open.
+int32_t Session::SimNotify(bool refresh, Ref r) {
+    if (!(refresh ? refreshActive_ : updateActive_) || r.node < 0) return 0;
+    for (int h = r.node; h >= 0; h = nodes_[h].parent) {
+        const HostNotifier *n = refresh ? nodes_[h].refresh.get() : nodes_[h].update.get();
+        if (n == nullptr) continue;
+        if (n->base.notify == nullptr) return 1;
+        Expect(Ev::Notify, nodes_[r.node].layer, n, r.temp ? 1u : 0u);
+        if (n->action >= 0 && depth_ < kMaxDepth && receiverPlans_.size() < kMaxPlans) {
+            const Action &act = actions_[static_cast<size_t>(n->action)];
+            int used[] = {act.a, act.b, act.c, act.d};
+            bool free = true;
+            for (int u : used)
+                if (u >= 0 && !TreeFree(u)) free = false;
+            for (const auto &e : act.entries)
+                if (e.first >= 0 && !TreeFree(e.first)) free = false;
+            if (free) {
+                size_t k = receiverPlans_.size();
+                receiverPlans_.push_back(ReceiverPlan{expected_.size() - 1, n->action, 0});
+                ++depth_;
+                int32_t result = Sim(act);
+                --depth_;
+                receiverPlans_[k].result = result;
+            }
+        }
+        return n->result != 0 ? 1 : 0;
+    }
+    return 0;
+}
+
+// A live layer whose tree (and, for a view, its target's tree) no access of
+// a call in progress has open.
+bool Session::TreeFree(int i) const {
+    if (!Usable(i)) return false;
+    if (busy_[static_cast<size_t>(nodes_[i].root)] != 0) return false;
     Placement p = Place(i);
-    if (p.pixelRoot >= 0) allowed_.push_back({p.pixelRoot, p.changeable});
+    return p.pixelRoot < 0 || busy_[static_cast<size_t>(p.pixelRoot)] == 0;
 }
 
-bool Session::SimCopy(int d, int s) {
-    if (d < 0) return false;
-    const HostOverrides *od = nodes_[nodes_[d].root].overrides.get();
-    if (od != nullptr && od->table.copyLayer != nullptr) {
-        Expect(Ev::Copy, nodes_[d].layer, s >= 0 ? nodes_[s].layer : nullptr, 0);
-        if (od->result[2] != 0) return true;
+void Session::FreeRecord(int i) {
+    Node &n = nodes_[i];
+    if (n.hasDestroy) Expect(Ev::Destroy, n.layer, nullptr, 0);
+    if (n.parent >= 0) {
+        std::vector<int> &siblings = nodes_[n.parent].children;
+        for (size_t k = 0; k < siblings.size(); ++k)
+            if (siblings[k] == i) {
+                siblings.erase(siblings.begin() + static_cast<std::ptrdiff_t>(k));
+                break;
+            }
     }
-    if (s < 0) return false;
-    const HostOverrides *os = nodes_[nodes_[s].root].overrides.get();
-    if (os != nullptr && os->table.copyLayer != nullptr) {
-        Expect(Ev::Copy, nodes_[d].layer, nodes_[s].layer, 0);
-        if (os->result[2] != 0) return true;
-    }
-    SimAccess a = SimBegin(d, s);
-    if (a.opened && a.usable) AllowWrite(d);
-    SimEnd(a);
-    return true;
+    for (int c : n.children) nodes_[c].parent = -1;
+    n.children.clear();
+    n.parent = -1;
+    n.alive = false;
+    n.zombie = false;
 }
 
-// Drops one reference in the model; returns 1 when the record is freed.
+// Drops one reference in the model; returns 1 when the record is freed. A
+// root that the stand-ins of open accesses still hold stays until the last
+// of them closes.
 int Session::SimDelete(int i) {
     Node &n = nodes_[i];
     int held = n.kind == Kind::Clipped ? n.root : -1;
     n.refCount = Sub(n.refCount, 1);
     int freed = 0;
     if (n.refCount == 0) {
-        if (n.hasDestroy) Expect(Ev::Destroy, n.layer, nullptr, 0);
-        if (n.parent >= 0) {
-            std::vector<int> &siblings = nodes_[n.parent].children;
-            for (size_t k = 0; k < siblings.size(); ++k)
-                if (siblings[k] == i) {
-                    siblings.erase(siblings.begin() + static_cast<std::ptrdiff_t>(k));
-                    break;
-                }
+        if (IsRoot(i) && TempsOn(i) > 0) {
+            n.zombie = true;
+        } else {
+            FreeRecord(i);
+            freed = 1;
         }
-        for (int c : n.children) nodes_[c].parent = -1;
-        n.children.clear();
-        n.parent = -1;
-        n.alive = false;
-        freed = 1;
     }
     if (held >= 0) SimDelete(held);
     return freed;
@@ -449,58 +708,128 @@ bool Session::WouldFreeInUse(int i) const {
     if (n.refCount == 1) freed.push_back(i);
     if (n.kind == Kind::Clipped && nodes_[n.root].refCount == 1) freed.push_back(n.root);
     for (int f : freed) {
-        if (IsRoot(f) && nodes_[f].accessCount != 0) return true;
-        for (const auto &o : open_)
-            if (o->sim.first == f || o->sim.second == f) return true;
+        // An open access names the layer by its own record unless it made a
+        // stand-in for the root.
+        for (const auto &o : open_) {
+            if (o->sim.first == f && !(IsRoot(f) && o->sim.firstTemp)) return true;
+            if (o->sim.secondCounted && o->sim.second == f && !(IsRoot(f) && o->sim.secondTemp)) return true;
+        }
     }
     return false;
+}
+
+void Session::SimClipRect(int i, const LayerRect &rect) {
+    Node &n = nodes_[i];
+    n.clipRect = rect;
+    if (n.parent >= 0) {
+        PlaceInParent(i);
+        PlaceDescendants(i);
+    }
 }
 
 // ---- checks ----
 
 uint32_t *Session::Address(const Node &root, int32_t x, int32_t y) const {
-    return reinterpret_cast<uint32_t *>(reinterpret_cast<uintptr_t>(root.first) +
-                                        static_cast<uintptr_t>(static_cast<intptr_t>(root.rowBytes) * y) +
+    return reinterpret_cast<uint32_t *>(reinterpret_cast<uintptr_t>(root.buf.first) +
+                                        static_cast<uintptr_t>(static_cast<intptr_t>(root.buf.rowBytes) * y) +
                                         static_cast<uintptr_t>(x) * 4u);
 }
 
+// Between calls the host keeps both buffers of a moving root alike.
+void Session::SyncMovingBuffers() {
+    for (Node &n : nodes_) {
+        if (!n.alive || !n.moving) continue;
+        for (int32_t y = 0; y < n.height; ++y)
+            std::memcpy(n.alt.first + static_cast<ptrdiff_t>(y) * (n.alt.rowBytes / 4),
+                        n.buf.first + static_cast<ptrdiff_t>(y) * (n.buf.rowBytes / 4), static_cast<size_t>(n.width) * 4);
+    }
+}
+
 void Session::Snapshot() {
-    snapshot_.assign(nodes_.size(), {});
+    SyncMovingBuffers();
+    shots_.clear();
+    shotOf_.assign(nodes_.size(), -1);
     for (size_t i = 0; i < nodes_.size(); ++i) {
         const Node &n = nodes_[i];
-        if (!n.alive || n.buffer == nullptr) continue;
-        snapshot_[i].assign(n.buffer->data(), n.buffer->data() + n.words);
+        if (!n.alive) continue;
+        auto add = [&](const HostBuffer &b) {
+            Shot s;
+            s.node = static_cast<int>(i);
+            s.host = b.memory != nullptr;
+            s.base = s.host ? b.memory->data() : b.first;
+            s.first = b.first;
+            s.words = b.words;
+            s.strideWords = b.strideWords;
+            s.width = n.width;
+            s.height = n.height;
+            s.bottomUp = b.bottomUp;
+            s.before.assign(s.base, s.base + s.words);
+            shots_.push_back(std::move(s));
+        };
+        if (n.kind == Kind::LibRoot || (n.kind == Kind::HostRoot && n.buf.memory != nullptr)) {
+            shotOf_[i] = static_cast<int>(shots_.size());
+            add(n.buf);
+        }
+        if (n.moving) add(n.alt);
     }
     allowed_.clear();
     log_.clear();
     expected_.clear();
+    exact_.clear();
+    receiverPlans_.clear();
+    receiverCursor_ = 0;
+    movePlans_.clear();
+    moveCursor_ = 0;
+    copyPlans_.clear();
+    copyCursor_ = 0;
 }
+
+// A pixel of a root as it was before the call, and as it is now.
+size_t Session::ShotIndex(int r, int32_t x, int32_t y) const {
+    const Shot &s = shots_[static_cast<size_t>(shotOf_[static_cast<size_t>(r)])];
+    int32_t row = s.bottomUp ? s.height - 1 - y : y;
+    return static_cast<size_t>(row) * static_cast<size_t>(s.strideWords) + static_cast<size_t>(x);
+}
+uint32_t Session::Before(int r, int32_t x, int32_t y) const {
+    return shots_[static_cast<size_t>(shotOf_[static_cast<size_t>(r)])].before[ShotIndex(r, x, y)];
+}
+uint32_t Session::After(int r, int32_t x, int32_t y) const { return *Address(nodes_[r], x, y); }
 
 void Session::CheckEvents() {
+    if (trace_ && !(log_ == expected_)) {
+        std::fprintf(stderr, "  events %zu, expected %zu\n", log_.size(), expected_.size());
+        for (size_t i = 0; i < log_.size() || i < expected_.size(); ++i) {
+            if (i < log_.size()) std::fprintf(stderr, "   got  %d %p %p %u\n", static_cast<int>(log_[i].type), log_[i].a, log_[i].b, log_[i].value);
+            if (i < expected_.size())
+                std::fprintf(stderr, "   want %d %p %p %u\n", static_cast<int>(expected_[i].type), expected_[i].a, expected_[i].b, expected_[i].value);
+        }
+    }
     ZL_FUZZ_CHECK(log_.size() == expected_.size());
     for (size_t i = 0; i < log_.size(); ++i) ZL_FUZZ_CHECK(log_[i] == expected_[i]);
+    ZL_FUZZ_CHECK(receiverCursor_ == receiverPlans_.size());
+    ZL_FUZZ_CHECK(moveCursor_ == movePlans_.size());
+    ZL_FUZZ_CHECK(copyCursor_ == copyPlans_.size());
 }
 
-// Every word of every host buffer, padding included, is unchanged unless it
+// Every word of every buffer, host padding included, is unchanged unless it
 // lies in a part of the root that the call may write.
 void Session::CheckPixels() {
-    for (size_t i = 0; i < nodes_.size(); ++i) {
-        const Node &n = nodes_[i];
-        if (!n.alive || n.buffer == nullptr || snapshot_[i].size() != n.words) continue;
-        const uint32_t *now = n.buffer->data();
-        for (size_t w = 0; w < n.words; ++w) {
-            if (now[w] == snapshot_[i][w]) continue;
-            int32_t row = static_cast<int32_t>(w / static_cast<size_t>(n.strideWords));
-            int32_t x = static_cast<int32_t>(w % static_cast<size_t>(n.strideWords));
-            int32_t y = n.bottomUp ? n.height - 1 - row : row;
-            bool ok = x < n.width;
+    for (const Shot &s : shots_) {
+        const Node &n = nodes_[static_cast<size_t>(s.node)];
+        if (!n.alive && !s.host) continue;  // a freed library buffer
+        for (size_t w = 0; w < s.words; ++w) {
+            if (s.base[w] == s.before[w]) continue;
+            int32_t row = static_cast<int32_t>(w / static_cast<size_t>(s.strideWords));
+            int32_t x = static_cast<int32_t>(w % static_cast<size_t>(s.strideWords));
+            int32_t y = s.bottomUp ? s.height - 1 - row : row;
+            bool ok = x < s.width;
             if (ok) {
                 ok = false;
                 for (const auto &a : allowed_)
-                    if (a.first == static_cast<int>(i) && RectHas(a.second, x, y)) ok = true;
+                    if (a.first == s.node && RectHas(a.second, x, y)) ok = true;
             }
             if (!ok && trace_) {
-                std::fprintf(stderr, "  pixel (%d, %d) of node %zu changed; may change:", x, y, i);
+                std::fprintf(stderr, "  pixel (%d, %d) of node %d changed; may change:", x, y, s.node);
                 for (const auto &a : allowed_)
                     std::fprintf(stderr, " node %d (%d, %d, %d, %d)", a.first, a.second.left, a.second.top, a.second.right, a.second.bottom);
                 std::fprintf(stderr, "\n");
@@ -508,17 +837,6 @@ void Session::CheckPixels() {
             ZL_FUZZ_CHECK(ok);
         }
     }
-}
-
-void Session::CheckFilled(const SimAccess &s, uint32_t value, uint32_t mask) {
-    if (!s.opened || nodes_[nodes_[s.first].root].kind == Kind::View) return;
-    const Node &root = nodes_[s.p1.pixelRoot];
-    if (root.buffer == nullptr) return;
-    for (int32_t y = s.region.top; y < s.region.bottom; ++y)
-        for (int32_t x = s.region.left; x < s.region.right; ++x) {
-            uint32_t *p = Address(root, Add(s.p1.x, x), Add(s.p1.y, y));
-            ZL_FUZZ_CHECK((*p & mask) == (value & mask));
-        }
 }
 
 int Session::TempsOn(int r) const {
@@ -546,8 +864,10 @@ void Session::CheckTree() {
         ZL_FUZZ_CHECK(l->flags == flags);
         if (IsRoot(idx)) {
             ZL_FUZZ_CHECK(l->accessCount == n.accessCount);
+            if (n.kind == Kind::HostRoot && n.hasPixels) ZL_FUZZ_CHECK(l->pixels == n.buf.first && l->rowBytes == n.buf.rowBytes);
         } else {
             ZL_FUZZ_CHECK(SameRect(l->clipRect, n.clipRect));
+            ZL_FUZZ_CHECK(l->pixels == n.pixelsField && l->rowBytes == n.rowBytesField);
         }
         ZL_FUZZ_CHECK(SameRect(l->bounds, n.bounds));
         // The child list, newest first, with the temporary access children
@@ -571,12 +891,675 @@ void Session::CheckAll() {
     CheckPixels();
 }
 
-// ---- operations ----
+// True when the two layers of an access (or the first layers of two
+// accesses) lie in different buffers or in disjoint parts of one, so that
+// what is written cannot be read again.
+bool Session::Apart(const SimAccess &s, bool firstSecond, const SimAccess *t) const {
+    const Placement &pa = s.p1;
+    const Placement &pb = t != nullptr ? (firstSecond ? t->p2 : t->p1) : s.p2;
+    const SimAccess &sb = t != nullptr ? *t : s;
+    if (pa.pixelRoot != pb.pixelRoot) return true;
+    LayerRect ra = Offset(s.region, pa.x, pa.y), rb = Offset(sb.region, pb.x, pb.y);
+    return !Proper(Intersect(ra, rb));
+}
+
+// Exact pixels of a two-layer blend where they follow without arithmetic:
+// the first layer is the top, the second the bottom; the result goes into
+// the first layer or the second; the top or the bottom is faded first.
+void Session::ExpectBlendOnFirst(const SimAccess &s, bool intoSecond, uint32_t opacity, bool fadeTop) {
+    if (!CanExact() || !Apart(s, true)) return;
+    SimAccess a = s;
+    exact_.push_back([this, a, intoSecond, opacity, fadeTop]() {
+        for (int32_t y = 0; y < a.Height(); ++y)
+            for (int32_t x = 0; x < a.Width(); ++x) {
+                int32_t x1 = Add(a.p1.x, Add(a.region.left, x)), y1 = Add(a.p1.y, Add(a.region.top, y));
+                int32_t x2 = Add(a.p2.x, Add(a.region.left, x)), y2 = Add(a.p2.y, Add(a.region.top, y));
+                uint32_t top = Before(a.p1.pixelRoot, x1, y1), bottom = Before(a.p2.pixelRoot, x2, y2), out;
+                if (fadeTop) top = Fade(top, opacity);
+                else bottom = Fade(bottom, opacity);
+                if (!KnownBlend(top, bottom, out)) continue;
+                uint32_t now = intoSecond ? After(a.p2.pixelRoot, x2, y2) : After(a.p1.pixelRoot, x1, y1);
+                ZL_FUZZ_CHECK(now == out);
+            }
+    });
+}
+
+// ---- operations: the model's side ----
+
+int32_t Session::Sim(const Action &act) {
+    switch (act.op) {
+        case Op::Fill: return SimFill(act);
+        case Op::Copy: return act.flag ? SimCopyWithOpacity(act.a, act.b, act.value & 0xFF) : SimCopyLayer(act.a, act.b);
+        case Op::Composite: return SimComposite(act);
+        case Op::Notify: return SimNotifyOp(act);
+        case Op::Two: return SimTwo(act);
+        case Op::Three: return SimThree(act);
+        case Op::Ex: return SimEx(act);
+        case Op::Many: return SimMany(act);
+        case Op::Flip: return SimFlip(act);
+        case Op::ClipAlpha: return SimClipAlpha(act.a);
+        case Op::Resize: return SimResize(act);
+        default: return SimResizeCorrect(act);
+    }
+}
+
+int32_t Session::SimFill(const Action &act) {
+    int i = act.a;
+    if (act.which < 2) {
+        if (i < 0) return 0;
+        const HostOverrides *o = nodes_[nodes_[i].root].overrides.get();
+        bool has = o != nullptr && (act.which == 0 ? o->table.clearLayer != nullptr : o->table.setLayer != nullptr);
+        if (has) {
+            Expect(act.which == 0 ? Ev::Clear : Ev::Set, nodes_[i].layer, nullptr, act.which == 0 ? 0 : act.value);
+            if (o->result[act.which] != 0) return 1;
+        }
+    }
+    SimAccess s = SimBegin(i, -1);
+    if (s.opened) {
+        AllowFirst(s);
+        uint32_t value = act.which == 0 ? 0 : act.which == 1 ? act.value : act.value << 24;
+        uint32_t mask = act.which == 2 ? 0xFF000000u : 0xFFFFFFFFu;
+        if (CanExact())
+            exact_.push_back([this, s, value, mask]() {
+                for (int32_t y = 0; y < s.Height(); ++y)
+                    for (int32_t x = 0; x < s.Width(); ++x) {
+                        int32_t px = Add(s.p1.x, Add(s.region.left, x)), py = Add(s.p1.y, Add(s.region.top, y));
+                        uint32_t now = After(s.p1.pixelRoot, px, py);
+                        ZL_FUZZ_CHECK((now & mask) == (value & mask));
+                        ZL_FUZZ_CHECK((now & ~mask) == (Before(s.p1.pixelRoot, px, py) & ~mask));
+                    }
+            });
+        SimNotify(false, FirstRef(s));
+    }
+    SimEnd(s);
+    return 1;
+}
+
+// CopyLayer's override answers: the destination root's table first, then the
+// source root's. The source may be a layer of the library's own (-2).
+int32_t Session::SimCopyLayer(int d, int s) {
+    if (d < 0) return 0;
+    const void *sourceLayer = s == -2 ? kLibraryLayer : s >= 0 ? nodes_[s].layer : nullptr;
+    const HostOverrides *od = nodes_[nodes_[d].root].overrides.get();
+    if (od != nullptr && od->table.copyLayer != nullptr) {
+        Expect(Ev::Copy, nodes_[d].layer, sourceLayer, 0);
+        copyPlans_.push_back(od->result[2]);
+        if (od->result[2] != 0) return 1;
+    }
+    if (s == -1) return 0;
+    if (s >= 0) {
+        const HostOverrides *os = nodes_[nodes_[s].root].overrides.get();
+        if (os != nullptr && os->table.copyLayer != nullptr) {
+            Expect(Ev::Copy, nodes_[d].layer, sourceLayer, 0);
+            copyPlans_.push_back(os->result[2]);
+            if (os->result[2] != 0) return 1;
+        }
+    }
+    if (s == -2) return 1;  // the caller models the copy from its own layer
+    SimAccess a = SimBegin(d, s);
+    if (a.opened) {
+        SimNotify(true, SecondRef(a));
+        if (a.usable) {
+            AllowFirst(a);
+            if (CanExact())
+                exact_.push_back([this, a]() {
+                    // Row by row, left to right, as the copy goes: rows of
+                    // one buffer that overlap see what was copied before.
+                    bool same = a.p1.pixelRoot == a.p2.pixelRoot;
+                    std::vector<uint32_t> work;
+                    if (same) work = shots_[static_cast<size_t>(shotOf_[static_cast<size_t>(a.p1.pixelRoot)])].before;
+                    for (int32_t y = 0; y < a.Height(); ++y)
+                        for (int32_t x = 0; x < a.Width(); ++x) {
+                            int32_t sx = Add(a.p2.x, Add(a.region.left, x)), sy = Add(a.p2.y, Add(a.region.top, y));
+                            int32_t dx = Add(a.p1.x, Add(a.region.left, x)), dy = Add(a.p1.y, Add(a.region.top, y));
+                            uint32_t v = same ? work[ShotIndex(a.p2.pixelRoot, sx, sy)] : Before(a.p2.pixelRoot, sx, sy);
+                            if (same) work[ShotIndex(a.p1.pixelRoot, dx, dy)] = v;
+                            else ZL_FUZZ_CHECK(After(a.p1.pixelRoot, dx, dy) == v);
+                        }
+                    if (same)
+                        for (int32_t y = 0; y < a.Height(); ++y)
+                            for (int32_t x = 0; x < a.Width(); ++x) {
+                                int32_t dx = Add(a.p1.x, Add(a.region.left, x)), dy = Add(a.p1.y, Add(a.region.top, y));
+                                ZL_FUZZ_CHECK(After(a.p1.pixelRoot, dx, dy) == work[ShotIndex(a.p1.pixelRoot, dx, dy)]);
+                            }
+                });
+            SimNotify(false, FirstRef(a));
+        }
+    }
+    SimEnd(a);
+    return 1;
+}
+
+int32_t Session::SimCopyWithOpacity(int d, int s, uint32_t opacity) {
+    SimAccess a = SimBegin(d, s);
+    if (a.opened) {
+        SimNotify(true, SecondRef(a));
+        if (a.usable) {
+            AllowFirst(a);
+            if (CanExact() && Apart(a, true))
+                exact_.push_back([this, a, opacity]() {
+                    for (int32_t y = 0; y < a.Height(); ++y)
+                        for (int32_t x = 0; x < a.Width(); ++x) {
+                            uint32_t src = Before(a.p2.pixelRoot, Add(a.p2.x, Add(a.region.left, x)), Add(a.p2.y, Add(a.region.top, y)));
+                            ZL_FUZZ_CHECK(After(a.p1.pixelRoot, Add(a.p1.x, Add(a.region.left, x)), Add(a.p1.y, Add(a.region.top, y))) ==
+                                          Fade(src, opacity));
+                        }
+                });
+            SimNotify(false, FirstRef(a));
+        }
+    }
+    SimEnd(a);
+    return 1;
+}
+
+int32_t Session::SimComposite(const Action &act) {
+    int t = act.a, b = act.b;
+    if (act.which < 4) {
+        SimAccess a = SimBegin(t, b);
+        if (a.opened) {
+            SimNotify(true, SecondRef(a));
+            if (a.usable) {
+                bool intoSecond = act.which % 2 == 1;
+                if (intoSecond) AllowSecond(a);
+                else AllowFirst(a);
+                ExpectBlendOnFirst(a, intoSecond, 255, false);
+                SimNotify(false, intoSecond ? SecondRef(a) : FirstRef(a));
+            }
+        }
+        SimEnd(a);
+        return 1;
+    }
+    int out = act.c;
+    SimAccess withTop = SimBegin(out, t);
+    if (withTop.opened) {
+        SimAccess withBottom = SimBegin(out, b);
+        if (withBottom.opened) {
+            SimNotify(true, SecondRef(withTop));
+            SimNotify(true, SecondRef(withBottom));
+            bool update = true;
+            if (!withTop.usable) {
+                if (b >= 0) SimCopyLayer(out, b);
+                else update = false;
+            } else if (!withBottom.usable) {
+                if (t >= 0) SimCopyLayer(out, t);
+                else update = false;
+            } else {
+                // Where all three overlap, each input read under its own
+                // output pixel.
+                LayerRect common = Intersect(withTop.region, withBottom.region);
+                if (Proper(common)) {
+                    Allow(withTop.p1.pixelRoot, Offset(common, withTop.p1.x, withTop.p1.y));
+                    if (CanExact() && Apart(withTop, true) && Apart(withTop, true, &withBottom)) {
+                        SimAccess ta = withTop, ba = withBottom;
+                        exact_.push_back([this, ta, ba, common]() {
+                            for (int32_t y = common.top; y < common.bottom; ++y)
+                                for (int32_t x = common.left; x < common.right; ++x) {
+                                    uint32_t top = Before(ta.p2.pixelRoot, Add(ta.p2.x, x), Add(ta.p2.y, y));
+                                    uint32_t bottom = Before(ba.p2.pixelRoot, Add(ba.p2.x, x), Add(ba.p2.y, y)), want;
+                                    if (KnownBlend(top, bottom, want))
+                                        ZL_FUZZ_CHECK(After(ta.p1.pixelRoot, Add(ta.p1.x, x), Add(ta.p1.y, y)) == want);
+                                }
+                        });
+                    }
+                }
+            }
+            if (update) SimNotify(false, FirstRef(withTop));
+        }
+        SimEnd(withBottom);
+    }
+    SimEnd(withTop);
+    return 1;
+}
+
+int32_t Session::SimNotifyOp(const Action &act) {
+    bool refresh = act.flag;
+    refreshActive_ = refresh;
+    updateActive_ = !refresh;
+    int32_t result = SimNotify(refresh, Ref{act.a, false});
+    refreshActive_ = updateActive_ = false;
+    return result;
+}
+
+int32_t Session::SimTwo(const Action &act) {
+    SimAccess first = SimBegin(act.a, act.b);
+    if (first.opened) {
+        SimAccess second = SimBegin(act.a, act.c);
+        if (second.opened) {
+            SimNotify(true, SecondRef(first));
+            SimNotify(true, SecondRef(second));
+            if (trace_)
+                for (const SimAccess *t : {&first, &second}) {
+                    const Node &r1 = nodes_[t->p1.pixelRoot];
+                    std::fprintf(stderr, "  region (%d %d %d %d) usable %d p1 %d@(%d,%d) p2 %d@(%d,%d) root %dx%d stride %d kind %d\n", t->region.left,
+                                 t->region.top, t->region.right, t->region.bottom, t->usable, t->p1.pixelRoot, t->p1.x, t->p1.y,
+                                 t->p2.pixelRoot, t->p2.x, t->p2.y, r1.width, r1.height, r1.buf.rowBytes, static_cast<int>(nodes_[t->first].kind));
+                }
+            if (first.usable) Allow(first.p1.pixelRoot, Offset(first.region, first.p1.x, first.p1.y));
+            if (second.usable) Allow(second.p1.pixelRoot, Offset(second.region, second.p1.x, second.p1.y));
+            // The output is written over both regions; neither layer may
+            // be read from where the output is written.
+            auto apart = [&](const SimAccess &written, const SimAccess &read) {
+                if (!written.usable || !read.usable || written.p1.pixelRoot != read.p2.pixelRoot) return true;
+                return !Proper(Intersect(Offset(written.region, written.p1.x, written.p1.y), Offset(read.region, read.p2.x, read.p2.y)));
+            };
+            bool apartAll = apart(first, first) && apart(first, second) && apart(second, first) && apart(second, second);
+            if (CanExact() && apartAll && (first.usable || second.usable)) {
+                SimAccess f = first, s = second;
+                exact_.push_back([this, f, s]() {
+                    // The output stays on top, the first layer beneath it and
+                    // the second beneath both.
+                    LayerRect all = f.usable ? f.region : s.region;
+                    if (f.usable && s.usable) {
+                        all.left = f.region.left < s.region.left ? f.region.left : s.region.left;
+                        all.top = f.region.top < s.region.top ? f.region.top : s.region.top;
+                        all.right = f.region.right > s.region.right ? f.region.right : s.region.right;
+                        all.bottom = f.region.bottom > s.region.bottom ? f.region.bottom : s.region.bottom;
+                    }
+                    for (int32_t y = all.top; y < all.bottom; ++y)
+                        for (int32_t x = all.left; x < all.right; ++x) {
+                            bool inF = f.usable && RectHas(f.region, x, y), inS = s.usable && RectHas(s.region, x, y);
+                            int32_t ox = Add(f.p1.x, x), oy = Add(f.p1.y, y);
+                            uint32_t out = Before(f.p1.pixelRoot, ox, oy), want = out;
+                            bool known = true;
+                            if (inF) known = KnownBlend(true, out, true, Before(f.p2.pixelRoot, Add(f.p2.x, x), Add(f.p2.y, y)), want);
+                            if (inS) {
+                                uint32_t upper = want;
+                                known = KnownBlend(known, upper, true, Before(s.p2.pixelRoot, Add(s.p2.x, x), Add(s.p2.y, y)), want);
+                            }
+                            if (known) ZL_FUZZ_CHECK(After(f.p1.pixelRoot, ox, oy) == want);
+                        }
+                });
+            }
+            SimNotify(false, FirstRef(first));
+        }
+        SimEnd(second);
+    }
+    SimEnd(first);
+    return 1;
+}
+
+int32_t Session::SimThree(const Action &act) {
+    // Output, bottom, middle, top: opened top first.
+    int out = act.a, bottom = act.b, middle = act.c, top = act.d;
+    SimAccess t = SimBegin(out, top);
+    int32_t result = 1;
+    if (t.opened) {
+        SimAccess m = SimBegin(out, middle);
+        if (m.opened) {
+            SimAccess b = SimBegin(out, bottom);
+            if (b.opened) {
+                bool sameSize = t.Width() == m.Width() && t.Width() == b.Width() && t.Height() == m.Height() &&
+                                t.Height() == b.Height();
+                if (sameSize && (!t.usable || !m.usable || !b.usable)) {
+                    result = 0;
+                } else if (sameSize) {
+                    AllowFirst(t);
+                    uint32_t o = act.value & 0xFF;
+                    if (CanExact() && Apart(t, true) && Apart(t, true, &m) && Apart(t, true, &b))
+                        exact_.push_back([this, t, m, b, o]() {
+                            for (int32_t y = 0; y < t.Height(); ++y)
+                                for (int32_t x = 0; x < t.Width(); ++x) {
+                                    auto at = [&](const SimAccess &s) {
+                                        return Before(s.p2.pixelRoot, Add(s.p2.x, Add(s.region.left, x)), Add(s.p2.y, Add(s.region.top, y)));
+                                    };
+                                    uint32_t upper, want;
+                                    bool known = KnownBlend(true, at(t), true, Fade(at(m), o), upper);
+                                    if (KnownBlend(known, upper, true, at(b), want))
+                                        ZL_FUZZ_CHECK(After(t.p1.pixelRoot, Add(t.p1.x, Add(t.region.left, x)), Add(t.p1.y, Add(t.region.top, y))) == want);
+                                }
+                        });
+                }
+            }
+            SimEnd(b);
+        }
+        SimEnd(m);
+    }
+    SimEnd(t);
+    return result;
+}
+
+int32_t Session::SimEx(const Action &act) {
+    bool intoSecond = act.flag;
+    SimAccess a = SimBegin(act.a, act.b);
+    if (a.opened) {
+        SimNotify(true, SecondRef(a));
+        SimNotify(true, FirstRef(a));
+        if (a.usable) {
+            if (intoSecond) AllowSecond(a);
+            else AllowFirst(a);
+            ExpectBlendOnFirst(a, intoSecond, act.value & 0xFF, intoSecond);
+            SimNotify(false, intoSecond ? SecondRef(a) : FirstRef(a));
+        }
+    }
+    SimEnd(a);
+    return 1;
+}
+
+int32_t Session::SimMany(const Action &act) {
+    if (act.a < 0 || act.flag || act.count == 0) return 0;
+    int32_t n = act.count > 0 ? act.count : 0;
+    int32_t base = 0;
+    while (base < n && (act.entries[static_cast<size_t>(base)].first < 0 || act.entries[static_cast<size_t>(base)].second == 0)) ++base;
+    if (base == n) {
+        SimFill(Action{Op::Fill, act.a, -1, -1, -1, 0, 0, false, {}, 0});
+        return 1;
+    }
+    const auto &e = act.entries[static_cast<size_t>(base)];
+    bool more = base + 1 < n;
+    quiet_ += more ? 1 : 0;
+    if (e.second == 255) SimCopyLayer(act.a, e.first);
+    else SimCopyWithOpacity(act.a, e.first, e.second);
+    quiet_ -= more ? 1 : 0;
+    if (!more) return 1;
+    std::vector<SimAccess> stacked;
+    for (int32_t k = base + 1; k < n; ++k) {
+        const auto &s = act.entries[static_cast<size_t>(k)];
+        if (s.first >= 0 && s.second != 0) stacked.push_back(SimBegin(s.first, -1));
+    }
+    if (!stacked.empty()) {
+        SimAccess o = SimBegin(act.a, -1);
+        if (o.opened) AllowFirst(o);
+        SimEnd(o);
+    }
+    for (size_t k = stacked.size(); k-- > 0;) SimEnd(stacked[k]);
+    return 1;
+}
+
+int32_t Session::SimFlip(const Action &act) {
+    bool vertical = act.flag;
+    SimAccess a = SimBegin(act.a, -1);
+    if (a.opened) {
+        SimNotify(true, FirstRef(a));
+        if ((vertical ? a.Height() : a.Width()) / 2 != 0) {
+            AllowFirst(a);
+            if (CanExact())
+                exact_.push_back([this, a, vertical]() {
+                    for (int32_t y = 0; y < a.Height(); ++y)
+                        for (int32_t x = 0; x < a.Width(); ++x) {
+                            int32_t fx = vertical ? x : a.Width() - 1 - x, fy = vertical ? a.Height() - 1 - y : y;
+                            uint32_t was = Before(a.p1.pixelRoot, Add(a.p1.x, Add(a.region.left, fx)), Add(a.p1.y, Add(a.region.top, fy)));
+                            ZL_FUZZ_CHECK(After(a.p1.pixelRoot, Add(a.p1.x, Add(a.region.left, x)), Add(a.p1.y, Add(a.region.top, y))) == was);
+                        }
+                });
+            SimNotify(false, FirstRef(a));
+        }
+    }
+    SimEnd(a);
+    return 1;
+}
+
+// Reads the pixels as they are now: only the host calls it, before the call.
+int32_t Session::SimClipAlpha(int i) {
+    SimAccess a = SimBegin(i, -1);
+    int32_t minX = INT_MAX, minY = INT_MAX, maxX = 0, maxY = 0;
+    if (a.opened) {
+        const Node &pr = nodes_[a.p1.pixelRoot];
+        for (int32_t y = 0; y < a.Height(); ++y)
+            for (int32_t x = 0; x < a.Width(); ++x)
+                if (*Address(pr, Add(a.p1.x, Add(a.region.left, x)), Add(a.p1.y, Add(a.region.top, y))) > 0x00FFFFFFu) {
+                    if (x < minX) minX = x;
+                    if (y < minY) minY = y;
+                    if (x > maxX) maxX = x;
+                    if (y > maxY) maxY = y;
+                }
+    }
+    LayerRect region = a.region;
+    SimEnd(a);
+    if (minX == INT_MAX || IsRoot(i)) return 1;
+    // The box lands on the pixels found: the region's corner inside the
+    // layer is added to the window's corner.
+    int32_t left = Add(Add(nodes_[i].clipRect.left, region.left), minX);
+    int32_t top = Add(Add(nodes_[i].clipRect.top, region.top), minY);
+    SimClipRect(i, LayerRect{left, top, Add(left, maxX - minX + 1), Add(top, maxY - minY + 1)});
+    return 1;
+}
+
+int32_t Session::SimResize(const Action &act) {
+    int d = act.a, s = act.b;
+    if (d < 0 || s < 0) return 0;
+    auto inside = [&](int i) {
+        const LayerRect &b = nodes_[i].bounds;
+        int r = nodes_[i].root;
+        return !Proper(b) || (b.left >= 0 && b.top >= 0 && b.right <= RootWidth(r) && b.bottom <= RootHeight(r));
+    };
+    if (!inside(d) || !inside(s)) return 0;
+    const LayerRect &db = nodes_[d].bounds, &sb = nodes_[s].bounds;
+    if (PixelsField(d) != nullptr && PixelsField(s) != nullptr && Proper(db) && Proper(sb)) {
+        int dr = nodes_[d].root, sr = nodes_[s].root;
+        Allow(dr, db);
+        // Equal sizes are copied as they are; the fields must name the
+        // buffers in use for the model to know the pixels.
+        bool current = PixelsField(d) == nodes_[dr].buf.first && PixelsField(s) == nodes_[sr].buf.first;
+        if (CanExact() && current && dr != sr && Sub(db.right, db.left) == Sub(sb.right, sb.left) &&
+            Sub(db.bottom, db.top) == Sub(sb.bottom, sb.top)) {
+            LayerRect dd = db, ss = sb;
+            exact_.push_back([this, dr, sr, dd, ss]() {
+                for (int32_t y = 0; y < Sub(dd.bottom, dd.top); ++y)
+                    for (int32_t x = 0; x < Sub(dd.right, dd.left); ++x)
+                        ZL_FUZZ_CHECK(After(dr, dd.left + x, dd.top + y) == Before(sr, ss.left + x, ss.top + y));
+            });
+        }
+    }
+    return 1;
+}
+
+int32_t Session::SimResizeCorrect(const Action &act) {
+    int d = act.a, s = act.b;
+    if (d >= 0 && s >= 0 && nodes_[d].root == nodes_[s].root) {
+        // Through a library layer of the destination's visible size.
+        SimAccess a = SimBegin(d, -1);
+        int32_t result = 0;
+        if (a.opened) {
+            const LayerRect &sb = nodes_[s].bounds;
+            int32_t w = a.Width(), h = a.Height();
+            bool refused = !Proper(sb) ? false
+                           : !(sb.left >= 0 && sb.top >= 0 && sb.right <= RootWidth(nodes_[s].root) && sb.bottom <= RootHeight(nodes_[s].root));
+            if (!refused) {
+                result = 1;
+                // CopyLayer(destination, library layer): the destination's
+                // override, then an access co-registering the two at their
+                // top-left corners.
+                size_t copies = copyPlans_.size();
+                SimCopyLayer(d, -2);
+                bool tookOver = copyPlans_.size() > copies && copyPlans_.back() != 0;
+                if (!tookOver) {
+                    Count(nodes_[d].root);
+                    LayerRect region = Intersect(a.p1.visibleRect, LayerRect{0, 0, w, h});
+                    // The library layer has no receivers of its own.
+                    if (Proper(region)) {
+                        Allow(a.p1.pixelRoot, Offset(region, a.p1.x, a.p1.y));
+                        const uint32_t *field = PixelsField(s);
+                        int sr = nodes_[s].root;
+                        bool known = field == nullptr || !Proper(sb) ||
+                                     (field == nodes_[sr].buf.first && Sub(sb.right, sb.left) == w && Sub(sb.bottom, sb.top) == h);
+                        if (CanExact() && known) {
+                            bool zero = field == nullptr || !Proper(sb);
+                            SimAccess dst = a;
+                            LayerRect src = sb;
+                            exact_.push_back([this, dst, region, zero, sr, src]() {
+                                for (int32_t y = region.top; y < region.bottom; ++y)
+                                    for (int32_t x = region.left; x < region.right; ++x) {
+                                        uint32_t want = zero ? 0u : Before(sr, src.left + x, src.top + y);
+                                        ZL_FUZZ_CHECK(After(dst.p1.pixelRoot, Add(dst.p1.x, x), Add(dst.p1.y, y)) == want);
+                                    }
+                            });
+                        }
+                        SimNotify(false, FirstRef(a));
+                    }
+                    Release(d, false, 0, nullptr);
+                }
+            }
+        }
+        SimEnd(a);
+        return result;
+    }
+    SimAccess src = SimBegin(s, -1);
+    int32_t result = 0;
+    if (src.opened) {
+        SimAccess dst = SimBegin(d, -1);
+        if (dst.opened) {
+            result = 1;
+            AllowFirst(dst);
+            // Equal sizes are copied, with every transparent pixel made 0.
+            if (CanExact() && dst.p1.pixelRoot != src.p1.pixelRoot && dst.Width() == src.Width() && dst.Height() == src.Height())
+                exact_.push_back([this, dst, src]() {
+                    for (int32_t y = 0; y < dst.Height(); ++y)
+                        for (int32_t x = 0; x < dst.Width(); ++x) {
+                            uint32_t v = Before(src.p1.pixelRoot, Add(src.p1.x, Add(src.region.left, x)), Add(src.p1.y, Add(src.region.top, y)));
+                            if ((v >> 24) == 0) v = 0;
+                            ZL_FUZZ_CHECK(After(dst.p1.pixelRoot, Add(dst.p1.x, Add(dst.region.left, x)), Add(dst.p1.y, Add(dst.region.top, y))) == v);
+                        }
+                });
+        }
+        SimEnd(dst);
+    }
+    SimEnd(src);
+    return result;
+}
+
+// ---- operations: the host's side ----
+
+int32_t Session::Exec(const Action &act) {
+    auto L = [&](int i) { return i >= 0 ? nodes_[i].layer : nullptr; };
+    int32_t v = static_cast<int32_t>(act.value);
+    switch (act.op) {
+        case Op::Fill:
+            return act.which == 0 ? ClearLayer(L(act.a)) : act.which == 1 ? SetLayer(L(act.a), act.value) : SetAlphaLayer(L(act.a), v);
+        case Op::Copy: return act.flag ? CopyWithOpacityLayer(L(act.a), L(act.b), v) : CopyLayer(L(act.a), L(act.b));
+        case Op::Composite:
+            switch (act.which) {
+                case 0: return CompositOnTopLayer(L(act.a), L(act.b));
+                case 1: return CompositOnBottomLayer(L(act.a), L(act.b));
+                case 2: return CompositOnTopLayerCorrect(L(act.a), L(act.b));
+                case 3: return CompositOnBottomLayerCorrect(L(act.a), L(act.b));
+                case 4: return CompositOnOutputLayer(L(act.a), L(act.b), L(act.c));
+                default: return CompositOnOutputLayerCorrect(L(act.a), L(act.b), L(act.c));
+            }
+        case Op::Notify: return act.flag ? RefreshLayerEx(L(act.a)) : UpdateLayerEx(L(act.a));
+        case Op::Two: return TwoLayerComposit(L(act.a), L(act.b), L(act.c));
+        case Op::Three: return ThreeLayerComposit(L(act.a), L(act.b), L(act.c), L(act.d), v);
+        case Op::Ex: return act.flag ? CompositOnBottomLayerEx(L(act.a), L(act.b), v) : CompositOnTopLayerEx(L(act.a), L(act.b), v);
+        case Op::Many: {
+            std::vector<CompositEntry> list;
+            for (const auto &e : act.entries) {
+                CompositEntry entry;
+                std::memset(&entry, 0, sizeof entry);
+                entry.layer = L(e.first);
+                entry.opacity = e.second;
+                list.push_back(entry);
+            }
+            return CompositMany(L(act.a), act.flag ? nullptr : list.data(), act.count);
+        }
+        case Op::Flip: return act.flag ? FlipVertLayer(L(act.a)) : FlipHorzLayer(L(act.a));
+        case Op::ClipAlpha: return ClipToAlphaLayer(L(act.a));
+        case Op::Resize: return ResizeLayer(L(act.a), L(act.b));
+        default: return ResizeLayerCorrect(L(act.a), L(act.b));
+    }
+}
+
+void Session::RunTop(const Action &act) {
+    if (trace_) std::fprintf(stderr, "  action %d on %d %d %d %d which %d flag %d\n", static_cast<int>(act.op), act.a, act.b, act.c, act.d, act.which, act.flag);
+    Snapshot();
+    int32_t expected = Sim(act);
+    int32_t result = Exec(act);
+    ZL_FUZZ_CHECK(result == expected);
+    CheckAll();
+    for (const auto &check : exact_) check();
+}
+
+Action Session::DecodeFill() {
+    Action act;
+    act.op = Op::Fill;
+    act.a = Pick(true);
+    act.which = in_.Byte() % 3;
+    act.value = in_.Word();
+    return act;
+}
+
+Action Session::DecodeCopy() {
+    Action act;
+    act.op = Op::Copy;
+    act.a = Pick(true);
+    act.b = Pick(true);
+    act.flag = in_.Bit();
+    act.value = in_.Word();
+    return act;
+}
+
+Action Session::DecodeComposite() {
+    Action act;
+    act.op = Op::Composite;
+    act.a = Pick(true);
+    act.b = Pick(true);
+    act.which = in_.Byte() % 6;
+    if (act.which >= 4) act.c = Pick(true);
+    return act;
+}
+
+Action Session::DecodeNotify() {
+    Action act;
+    act.op = Op::Notify;
+    act.a = Pick(true);
+    act.flag = in_.Bit();
+    return act;
+}
+
+Action Session::DecodeNew(Op op) {
+    Action act;
+    act.op = op;
+    switch (op) {
+        case Op::Two:
+            act.a = Pick(true);
+            act.b = Pick(true);
+            act.c = Pick(true);
+            break;
+        case Op::Three:
+            act.a = Pick(true);
+            act.b = Pick(true);
+            act.c = Pick(true);
+            act.d = Pick(true);
+            act.value = in_.Word();
+            break;
+        case Op::Ex:
+            act.a = Pick(true);
+            act.b = Pick(true);
+            act.flag = in_.Bit();
+            act.value = in_.Word();
+            break;
+        case Op::Many: {
+            act.a = Pick(true);
+            uint8_t shape = in_.Byte();
+            int32_t n = 1 + shape % 5;
+            for (int32_t k = 0; k < n; ++k) {
+                int layer = Pick(true);
+                uint8_t o = in_.Byte();
+                uint8_t opacity = (o & 3) == 0 ? 0 : (o & 3) == 1 ? 255 : o;
+                act.entries.push_back({layer, opacity});
+            }
+            uint8_t countKind = (shape >> 3) & 7;
+            act.count = countKind == 6 ? 0 : countKind == 7 ? -1 - (shape >> 6) : n;
+            act.flag = countKind == 5 && (shape & 0x40) != 0;  // no list
+            break;
+        }
+        case Op::Flip:
+            act.a = Pick(true);
+            act.flag = in_.Bit();
+            break;
+        case Op::ClipAlpha: act.a = Pick(true); break;
+        default:
+            act.a = Pick(true);
+            act.b = Pick(true);
+            break;
+    }
+    return act;
+}
+
+// ---- the host's own calls ----
 
 int Session::Pick(bool allowNull) {
     std::vector<int> live;
     for (size_t i = 0; i < nodes_.size(); ++i)
-        if (nodes_[i].alive) live.push_back(static_cast<int>(i));
+        if (nodes_[i].alive && !nodes_[i].zombie) live.push_back(static_cast<int>(i));
     size_t choice = in_.Below(live.size() + (allowNull ? 1 : 0));
     return choice < live.size() ? live[choice] : -1;
 }
@@ -589,19 +1572,25 @@ void Session::NewHostRoot() {
     n.height = kSizes[in_.Below(sizeof kSizes / sizeof kSizes[0])];
     uint8_t shape = in_.Byte();
     int32_t w = n.width > 0 ? n.width : 0, h = n.height > 0 ? n.height : 0;
-    n.strideWords = w + (shape & 3);
-    if (n.strideWords == 0) n.strideWords = 1;
-    n.bottomUp = (shape & 4) != 0;
-    n.words = static_cast<size_t>(n.strideWords) * static_cast<size_t>(h);
-    n.buffer = std::make_unique<GuardedBuffer>(n.words * 4, (shape & 8) != 0);
-    n.first = n.buffer->data();
-    if (n.bottomUp && h > 0) n.first += static_cast<size_t>(n.strideWords) * static_cast<size_t>(h - 1);
-    n.rowBytes = (n.bottomUp ? -4 : 4) * n.strideWords;
+    HostBuffer &b = n.buf;
+    b.strideWords = w + (shape & 3);
+    if (b.strideWords == 0) b.strideWords = 1;
+    b.bottomUp = (shape & 4) != 0;
+    b.words = static_cast<size_t>(b.strideWords) * static_cast<size_t>(h);
+    b.memory = std::make_unique<GuardedBuffer>(b.words * 4, (shape & 8) != 0);
+    b.first = b.memory->data();
+    if (b.bottomUp && h > 0) b.first += static_cast<size_t>(b.strideWords) * static_cast<size_t>(h - 1);
+    b.rowBytes = (b.bottomUp ? -4 : 4) * b.strideWords;
     uint32_t seed = in_.Word();
-    for (size_t i = 0; i < n.words; ++i) n.buffer->data()[i] = Mix(seed + static_cast<uint32_t>(i));
+    bool extremes = (shape & 32) != 0;  // alphas mostly 0 or 255
+    for (size_t i = 0; i < b.words; ++i) {
+        uint32_t v = Mix(seed + static_cast<uint32_t>(i));
+        if (extremes && (v & 0x300) != 0x300) v = (v & 0x00FFFFFFu) | ((v & 0x100) != 0 ? 0xFF000000u : 0u);
+        b.memory->data()[i] = v;
+    }
     n.supply = (shape & 16) != 0;  // pixels come from beginAccess
     n.hasPixels = !n.supply;
-    n.layer = CreateCompatibleLayer(n.supply ? nullptr : n.first, n.width, n.height, n.rowBytes);
+    n.layer = CreateCompatibleLayer(n.supply ? nullptr : b.first, n.width, n.height, b.rowBytes);
     ZL_FUZZ_CHECK(n.layer != nullptr);
     if (n.supply) {
         n.layer->beginAccess = HookBegin;
@@ -609,7 +1598,7 @@ void Session::NewHostRoot() {
     }
     n.root = static_cast<int>(nodes_.size());
     n.bounds = LayerRect{0, 0, n.width, n.height};
-    ZL_FUZZ_CHECK(n.layer->pixels == (n.supply ? nullptr : n.first) && n.layer->rowBytes == n.rowBytes);
+    ZL_FUZZ_CHECK(n.layer->pixels == (n.supply ? nullptr : b.first) && n.layer->rowBytes == b.rowBytes);
     nodes_.push_back(std::move(n));
 }
 
@@ -637,8 +1626,10 @@ void Session::NewLibRoot() {
     n.layer = layer;
     n.width = w;
     n.height = h;
-    n.rowBytes = w * 4;
-    n.first = layer->pixels;
+    n.buf.first = layer->pixels;
+    n.buf.words = static_cast<size_t>(w) * static_cast<size_t>(h);
+    n.buf.strideWords = w;
+    n.buf.rowBytes = w * 4;
     n.hasPixels = true;
     n.root = static_cast<int>(nodes_.size());
     n.bounds = LayerRect{0, 0, w, h};
@@ -666,6 +1657,23 @@ void Session::NewView() {
     nodes_.push_back(std::move(n));
 }
 
+// The model's side of CreateClippedLayer; the caller stores the record.
+int AddClippedNode(std::vector<Node> &nodes, int parent, int32_t pw, int32_t ph, const uint32_t *pixels, int32_t rowBytes) {
+    Node n;
+    n.parent = parent;
+    n.root = nodes[parent].root;
+    n.clipRect = LayerRect{0, 0, pw, ph};
+    n.bounds = nodes[parent].bounds;
+    n.pixelsField = pixels;
+    n.rowBytesField = rowBytes;
+    int idx = static_cast<int>(nodes.size());
+    nodes.push_back(std::move(n));
+    nodes[parent].children.insert(nodes[parent].children.begin(), idx);
+    Node &root = nodes[nodes[idx].root];
+    root.refCount = Add(root.refCount, 1);
+    return idx;
+}
+
 void Session::NewClipped() {
     int parent = Pick(true);
     if (parent < 0) {
@@ -674,20 +1682,48 @@ void Session::NewClipped() {
     }
     Layer *p = nodes_[parent].layer;
     int32_t pw = p->width, ph = p->height;  // a clipped parent's last visible size
+    const uint32_t *pixels = PixelsField(parent);
+    int32_t rowBytes = IsRoot(parent) ? nodes_[parent].buf.rowBytes : nodes_[parent].rowBytesField;
     Layer *layer = CreateClippedLayer(p);
     ZL_FUZZ_CHECK(layer != nullptr);
-    Node n;
-    n.layer = layer;
-    n.parent = parent;
-    n.root = nodes_[parent].root;
-    n.clipRect = LayerRect{0, 0, pw, ph};
-    n.bounds = nodes_[parent].bounds;
-    int idx = static_cast<int>(nodes_.size());
-    nodes_.push_back(std::move(n));
-    nodes_[parent].children.insert(nodes_[parent].children.begin(), idx);
-    Node &root = nodes_[nodes_[idx].root];
-    root.refCount = Add(root.refCount, 1);
+    int idx = AddClippedNode(nodes_, parent, pw, ph, pixels, rowBytes);
+    nodes_[idx].layer = layer;
     ZL_FUZZ_CHECK(layer->pixels == p->pixels && layer->rowBytes == p->rowBytes && layer->refCount == 1);
+}
+
+// ClipToAlphaLayerEx makes the child itself: the model knows its record only
+// once the call returns, and stands a placeholder in for it until then.
+void Session::ClipAlphaEx() {
+    int parent = Pick(true);
+    uint8_t nulls = in_.Byte();
+    int32_t out[4] = {-5, -5, -5, -5};
+    int32_t *ptr[4];
+    for (int k = 0; k < 4; ++k) ptr[k] = (nulls >> k) & 1 ? nullptr : &out[k];
+    Snapshot();
+    if (parent < 0) {
+        ZL_FUZZ_CHECK(ClipToAlphaLayerEx(nullptr, ptr[0], ptr[1], ptr[2], ptr[3]) == nullptr);
+        for (int k = 0; k < 4; ++k) ZL_FUZZ_CHECK(out[k] == -5);
+        CheckAll();
+        return;
+    }
+    Layer *p = nodes_[parent].layer;
+    const uint32_t *pixels = PixelsField(parent);
+    int32_t rowBytes = IsRoot(parent) ? nodes_[parent].buf.rowBytes : nodes_[parent].rowBytesField;
+    int idx = AddClippedNode(nodes_, parent, p->width, p->height, pixels, rowBytes);
+    const void *placeholder = reinterpret_cast<const void *>(static_cast<uintptr_t>(2));
+    nodes_[idx].layer = reinterpret_cast<Layer *>(const_cast<void *>(placeholder));
+    SimClipAlpha(idx);
+    Layer *child = ClipToAlphaLayerEx(p, ptr[0], ptr[1], ptr[2], ptr[3]);
+    ZL_FUZZ_CHECK(child != nullptr);
+    nodes_[idx].layer = child;
+    for (Event &e : expected_) {
+        if (e.a == placeholder) e.a = child;
+        if (e.b == placeholder) e.b = child;
+    }
+    const LayerRect &c = nodes_[idx].clipRect;
+    int32_t want[4] = {c.left, c.top, Sub(c.right, c.left), Sub(c.bottom, c.top)};
+    for (int k = 0; k < 4; ++k) ZL_FUZZ_CHECK(out[k] == (ptr[k] != nullptr ? want[k] : -5));
+    CheckAll();
 }
 
 void Session::Clip() {
@@ -700,13 +1736,8 @@ void Session::Clip() {
     rect = xywh ? LayerRect{x, y, Add(x, a), Add(y, b)} : LayerRect{x, y, a, b};
     int32_t expected = 0;
     if (i >= 0 && !nullRect && !IsRoot(i)) {
-        Node &n = nodes_[i];
-        n.clipRect = rect;
-        if (n.parent >= 0) {
-            PlaceInParent(i);
-            PlaceDescendants(i);
-            expected = 1;
-        }
+        SimClipRect(i, rect);
+        expected = nodes_[i].parent >= 0 ? 1 : 0;
     }
     Layer *layer = i >= 0 ? nodes_[i].layer : nullptr;
     int32_t result = xywh ? ClipLayerXYWH(layer, x, y, a, b) : ClipLayer(layer, nullRect ? nullptr : &rect);
@@ -733,7 +1764,7 @@ void Session::Delete() {
     }
     if (WouldFreeInUse(i)) return;
     Layer *layer = nodes_[i].layer;
-    // The host forgets a layer before freeing it: views stop showing it.
+    // The host forgets a layer before it lets it go: views stop showing it.
     std::vector<int> freeing;
     if (nodes_[i].refCount == 1) freeing.push_back(i);
     if (nodes_[i].kind == Kind::Clipped && nodes_[nodes_[i].root].refCount == 1) freeing.push_back(nodes_[i].root);
@@ -775,30 +1806,32 @@ void Session::Open() {
     int b = in_.Bit() ? Pick(true) : -1;
     Snapshot();
     auto o = std::make_unique<OpenAccess>();
-    o->sim = SimBegin(a, b);
+    o->sim = SimBegin(a, b, false);
     int32_t result = BeginLayerAccess(&o->record, a >= 0 ? nodes_[a].layer : nullptr, b >= 0 ? nodes_[b].layer : nullptr);
     ZL_FUZZ_CHECK(result == (o->sim.opened ? 1 : 0));
     const LayerAccess &r = o->record;
     if (a >= 0 && o->sim.opened) {
         ZL_FUZZ_CHECK((r.layer != nodes_[a].layer) == o->sim.firstTemp);
         ZL_FUZZ_CHECK(SameRect(r.region, o->sim.region));
-        ZL_FUZZ_CHECK(r.width == Sub(o->sim.region.right, o->sim.region.left));
-        ZL_FUZZ_CHECK(r.height == Sub(o->sim.region.bottom, o->sim.region.top));
+        ZL_FUZZ_CHECK(r.width == o->sim.Width());
+        ZL_FUZZ_CHECK(r.height == o->sim.Height());
         const Node &root = nodes_[o->sim.p1.pixelRoot];
+        ZL_FUZZ_CHECK(r.rowBytes == root.buf.rowBytes);
         ZL_FUZZ_CHECK(r.pixels == Address(root, Add(o->sim.p1.x, o->sim.region.left), Add(o->sim.p1.y, o->sim.region.top)));
         ZL_FUZZ_CHECK((r.pixels2 != nullptr) == o->sim.usable);
         if (o->sim.usable) {
             const Node &root2 = nodes_[o->sim.p2.pixelRoot];
+            ZL_FUZZ_CHECK(r.rowBytes2 == root2.buf.rowBytes);
             ZL_FUZZ_CHECK(r.pixels2 == Address(root2, Add(o->sim.p2.x, o->sim.region.left), Add(o->sim.p2.y, o->sim.region.top)));
         }
         // Every row handed out lies in the memory behind the root.
         for (int32_t y = 0; y < r.height; ++y) {
             const uint32_t *row = reinterpret_cast<const uint32_t *>(reinterpret_cast<uintptr_t>(r.pixels) +
                                                                      static_cast<uintptr_t>(static_cast<intptr_t>(r.rowBytes) * y));
-            if (root.buffer != nullptr) ZL_FUZZ_CHECK(root.buffer->Contains(row, static_cast<size_t>(r.width) * 4));
+            if (root.buf.memory != nullptr) ZL_FUZZ_CHECK(root.buf.memory->Contains(row, static_cast<size_t>(r.width) * 4));
             for (int32_t x = 0; x < r.width; ++x) const_cast<uint32_t *>(row)[x] = 0xA5000000u | static_cast<uint32_t>(x + y);
         }
-        AllowWrite(a);
+        AllowFirst(o->sim);
     }
     if (b >= 0 && o->sim.secondCounted) ZL_FUZZ_CHECK((r.layer2 != nodes_[b].layer) == o->sim.secondTemp);
     open_.push_back(std::move(o));
@@ -819,122 +1852,6 @@ void Session::Close() {
     CheckAll();
 }
 
-void Session::Fill() {
-    int i = Pick(true);
-    uint8_t which = in_.Byte() % 3;
-    uint32_t value = in_.Word();
-    Layer *layer = i >= 0 ? nodes_[i].layer : nullptr;
-    Snapshot();
-    int32_t expected = 1;
-    bool took = false;
-    if (which < 2) {
-        if (i < 0) {
-            expected = 0;
-            took = true;
-        } else {
-            const HostOverrides *o = nodes_[nodes_[i].root].overrides.get();
-            bool has = o != nullptr && (which == 0 ? o->table.clearLayer != nullptr : o->table.setLayer != nullptr);
-            if (has) {
-                Expect(which == 0 ? Ev::Clear : Ev::Set, layer, nullptr, which == 0 ? 0 : value);
-                took = o->result[which] != 0;
-            }
-        }
-    }
-    SimAccess s;
-    if (!took) {
-        s = SimBegin(i, -1);
-        if (s.opened) AllowWrite(i);
-        SimEnd(s);
-    }
-    int32_t result = which == 0 ? ClearLayer(layer) : which == 1 ? SetLayer(layer, value) : SetAlphaLayer(layer, static_cast<int32_t>(value));
-    ZL_FUZZ_CHECK(result == expected);
-    CheckAll();
-    if (!took) {
-        if (which == 0) CheckFilled(s, 0, 0xFFFFFFFFu);
-        if (which == 1) CheckFilled(s, value, 0xFFFFFFFFu);
-        if (which == 2) CheckFilled(s, value << 24, 0xFF000000u);
-    }
-}
-
-void Session::Copy() {
-    int d = Pick(true), s = Pick(true);
-    bool opacity = in_.Bit();
-    int32_t o = static_cast<int32_t>(in_.Word());
-    Layer *dl = d >= 0 ? nodes_[d].layer : nullptr, *sl = s >= 0 ? nodes_[s].layer : nullptr;
-    Snapshot();
-    int32_t expected = 1;
-    if (opacity) {
-        SimAccess a = SimBegin(d, s);
-        if (a.opened && a.usable) AllowWrite(d);
-        SimEnd(a);
-    } else {
-        expected = SimCopy(d, s) ? 1 : 0;
-    }
-    ZL_FUZZ_CHECK((opacity ? CopyWithOpacityLayer(dl, sl, o) : CopyLayer(dl, sl)) == expected);
-    CheckAll();
-}
-
-void Session::Composite() {
-    int t = Pick(true), b = Pick(true);
-    uint8_t which = in_.Byte() % 6;
-    Layer *tl = t >= 0 ? nodes_[t].layer : nullptr, *bl = b >= 0 ? nodes_[b].layer : nullptr;
-    Snapshot();
-    int32_t result = 0;
-    if (which < 4) {
-        SimAccess a = SimBegin(t, b);
-        if (a.opened && a.usable) AllowWrite(which % 2 == 0 ? t : b);
-        SimEnd(a);
-        switch (which) {
-            case 0: result = CompositOnTopLayer(tl, bl); break;
-            case 1: result = CompositOnBottomLayer(tl, bl); break;
-            case 2: result = CompositOnTopLayerCorrect(tl, bl); break;
-            default: result = CompositOnBottomLayerCorrect(tl, bl); break;
-        }
-    } else {
-        int out = Pick(true);
-        Layer *ol = out >= 0 ? nodes_[out].layer : nullptr;
-        SimAccess withTop = SimBegin(out, t);
-        if (withTop.opened) {
-            SimAccess withBottom = SimBegin(out, b);
-            if (withBottom.opened) {
-                if (!withTop.usable) {
-                    if (b >= 0) SimCopy(out, b);
-                } else if (!withBottom.usable) {
-                    if (t >= 0) SimCopy(out, t);
-                } else {
-                    AllowWrite(out);
-                }
-            }
-            SimEnd(withBottom);
-        }
-        SimEnd(withTop);
-        result = which == 4 ? CompositOnOutputLayer(tl, bl, ol) : CompositOnOutputLayerCorrect(tl, bl, ol);
-    }
-    ZL_FUZZ_CHECK(result == 1);
-    CheckAll();
-}
-
-void Session::Notify() {
-    int i = Pick(true);
-    bool refresh = in_.Bit();
-    Layer *layer = i >= 0 ? nodes_[i].layer : nullptr;
-    Snapshot();
-    int32_t expected = 0;
-    for (int h = i; h >= 0; h = nodes_[h].parent) {
-        const HostNotifier *n = refresh ? nodes_[h].refresh.get() : nodes_[h].update.get();
-        if (n == nullptr) continue;
-        if (n->base.notify == nullptr) {
-            expected = 1;
-        } else {
-            Expect(Ev::Notify, layer, n, 0);
-            expected = n->result != 0 ? 1 : 0;
-        }
-        break;
-    }
-    ZL_FUZZ_CHECK((refresh ? RefreshLayerEx(layer) : UpdateLayerEx(layer)) == expected);
-    CheckAll();
-}
-
 // The host installs or removes its procedures by writing the fields.
 void Session::Configure() {
     int i = Pick(false);
@@ -946,7 +1863,7 @@ void Session::Configure() {
     bool on = (what & 8) != 0;
     switch (what % 8) {
         case 0:
-            if (!IsRoot(i) || n.supply) break;
+            if (!IsRoot(i) || n.supply || n.moving) break;
             n.hasBegin = on;
             l->beginAccess = on ? HookBegin : nullptr;
             break;
@@ -991,6 +1908,7 @@ void Session::Configure() {
             slot = std::make_unique<HostNotifier>();
             slot->base.notify = result == 2 ? nullptr : Receive;
             slot->result = result;
+            slot->action = -1;
             field = &slot->base;
             break;
         }
@@ -1004,10 +1922,71 @@ void Session::Configure() {
     }
 }
 
+// Gives a layer a receiver that makes a library call of its own when it is
+// reached.
+void Session::ConfigureReceiverCall() {
+    int i = Pick(false);
+    if (i < 0 || actions_.size() >= 32) return;
+    bool refresh = in_.Bit();
+    static const Op kOps[] = {Op::Fill, Op::Copy, Op::Composite, Op::Notify, Op::Two, Op::Three,
+                              Op::Ex, Op::Many, Op::Flip, Op::Resize, Op::ResizeCorrect};
+    Op op = kOps[in_.Below(sizeof kOps / sizeof kOps[0])];
+    Action act = op == Op::Fill ? DecodeFill() : op == Op::Copy ? DecodeCopy() : op == Op::Composite ? DecodeComposite()
+                 : op == Op::Notify ? DecodeNotify() : DecodeNew(op);
+    std::unique_ptr<HostNotifier> &slot = refresh ? nodes_[i].refresh : nodes_[i].update;
+    if (slot == nullptr) {
+        slot = std::make_unique<HostNotifier>();
+        slot->result = 1;
+        (refresh ? nodes_[i].layer->refreshNotifier : nodes_[i].layer->updateNotifier) = &slot->base;
+    }
+    slot->base.notify = Receive;
+    slot->action = static_cast<int>(actions_.size());
+    actions_.push_back(std::move(act));
+}
+
+// A host root whose beginAccess moves its pixels to a second buffer of
+// another stride (and perhaps the other row order), and back at the next.
+void Session::MakeMoving() {
+    int i = Pick(false);
+    uint8_t shape = in_.Byte();
+    if (i < 0) return;
+    Node &n = nodes_[i];
+    if (n.kind != Kind::HostRoot || n.supply || n.moving || n.width <= 0 || n.height <= 0) return;
+    HostBuffer &b = n.alt;
+    b.strideWords = n.width + 1 + (shape & 3);
+    b.bottomUp = (shape & 4) != 0;
+    b.words = static_cast<size_t>(b.strideWords) * static_cast<size_t>(n.height);
+    b.memory = std::make_unique<GuardedBuffer>(b.words * 4, (shape & 8) != 0);
+    b.first = b.memory->data();
+    if (b.bottomUp) b.first += static_cast<size_t>(b.strideWords) * static_cast<size_t>(n.height - 1);
+    b.rowBytes = (b.bottomUp ? -4 : 4) * b.strideWords;
+    for (size_t k = 0; k < b.words; ++k) b.memory->data()[k] = Mix(0x5eed0000u + static_cast<uint32_t>(k));
+    n.moving = true;
+    n.hasBegin = true;
+    n.layer->beginAccess = HookBegin;
+}
+
 void Session::Step() {
     uint8_t op = in_.Byte();
-    if (trace_) std::fprintf(stderr, "op %d\n", op % 16);
     bool full = nodes_.size() >= kMaxNodes;
+    if (op >= 208) {
+        if (trace_) std::fprintf(stderr, "op new %d\n", (op - 208) % 12);
+        switch ((op - 208) % 12) {
+            case 0: RunTop(DecodeNew(Op::Two)); break;
+            case 1: RunTop(DecodeNew(Op::Three)); break;
+            case 2: RunTop(DecodeNew(Op::Ex)); break;
+            case 3: RunTop(DecodeNew(Op::Many)); break;
+            case 4: RunTop(DecodeNew(Op::Flip)); break;
+            case 5: RunTop(DecodeNew(Op::ClipAlpha)); break;
+            case 6: if (!full) ClipAlphaEx(); break;
+            case 7: RunTop(DecodeNew(Op::Resize)); break;
+            case 8: RunTop(DecodeNew(Op::ResizeCorrect)); break;
+            case 9: MakeMoving(); break;
+            default: ConfigureReceiverCall(); break;
+        }
+        return;
+    }
+    if (trace_) std::fprintf(stderr, "op %d\n", op % 16);
     switch (op % 16) {
         case 0: if (!full) NewHostRoot(); break;
         case 1: if (!full) NewLibRoot(); break;
@@ -1019,10 +1998,10 @@ void Session::Step() {
         case 7: UnionRect(); break;
         case 8: Open(); break;
         case 9: Close(); break;
-        case 10: Fill(); break;
-        case 11: Copy(); break;
-        case 12: case 13: Composite(); break;
-        case 14: Notify(); break;
+        case 10: RunTop(DecodeFill()); break;
+        case 11: RunTop(DecodeCopy()); break;
+        case 12: case 13: RunTop(DecodeComposite()); break;
+        case 14: RunTop(DecodeNotify()); break;
         default: Configure(); break;
     }
 }
@@ -1034,12 +2013,19 @@ void Session::Finish() {
         std::unique_ptr<OpenAccess> o = std::move(open_.back());
         open_.pop_back();
         Snapshot();
+        if (trace_)
+            std::fprintf(stderr, "  close %d%s %d%s counted %d opened %d\n", o->sim.first, o->sim.firstTemp ? "t" : "", o->sim.second,
+                         o->sim.secondTemp ? "t" : "", o->sim.secondCounted, o->sim.opened);
         bool expected = SimEnd(o->sim);
-        ZL_FUZZ_CHECK(EndLayerAccess(&o->record) == (expected ? 1 : 0));
+        int32_t closed = EndLayerAccess(&o->record);
+        if (trace_) std::fprintf(stderr, "  closed %d expected %d\n", closed, expected);
+        ZL_FUZZ_CHECK(closed == (expected ? 1 : 0));
         CheckAll();
     }
-    for (const Node &n : nodes_)
+    for (const Node &n : nodes_) {
+        ZL_FUZZ_CHECK(!n.zombie);
         if (n.alive && IsRoot(static_cast<int>(&n - nodes_.data()))) ZL_FUZZ_CHECK(n.layer->accessCount == 0);
+    }
     for (Node &v : nodes_)
         if (v.alive && v.kind == Kind::View) {
             v.target = -1;
@@ -1064,7 +2050,7 @@ void Session::Finish() {
 }
 
 void Session::Run() {
-    nodes_.reserve(kMaxNodes);
+    nodes_.reserve(kMaxNodes + 1);
     for (int steps = 0; steps < 200 && !in_.Empty(); ++steps) Step();
     Finish();
 }

@@ -1,6 +1,7 @@
 // Two layers slid beneath an output, and three layers stacked into it.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <memory>
 #include <vector>
 
@@ -199,6 +200,27 @@ TEST(TwoLayerComposit, AnOutputCutOffAtItsLeftAndTopKeepsItsOwnCorner) {
             ASSERT_EQ(Hex(canvas.at(x, y)), Hex(p)) << x << "," << y;
         }
     DeleteLayer(output);
+}
+
+TEST(TwoLayerComposit, WindowsWhoseCornerWrapsAroundThe32BitRange) {
+    // Windows that start at -2^31 and reach 1: their visible part is pixel
+    // (0, 0) of each canvas, 2^31 columns into the window, where the window's
+    // corner plus that offset wraps around. Only that pixel is touched.
+    HostCanvas canvas(2, 2, 0xFF102030), under(2, 2, 0x80C0C0C0), beneath(2, 2, 0x40A0B0C0);
+    Layer *windows[3];
+    HostCanvas *canvases[3] = {&canvas, &under, &beneath};
+    for (int k = 0; k < 3; ++k) {
+        windows[k] = CreateClippedLayer(canvases[k]->layer());
+        LayerRect rect{INT_MIN, 0, 1, 1};
+        ASSERT_EQ(ClipLayer(windows[k], &rect), 1);
+    }
+    canvas.at(0, 0) = 0x00000000;  // transparent: the layers show through
+    EXPECT_EQ(TwoLayerComposit(windows[0], windows[1], windows[2]), 1);
+    EXPECT_EQ(Hex(canvas.at(0, 0)), Hex(CompositPel(CompositPel(0x00000000, 0x80C0C0C0), 0x40A0B0C0)));
+    EXPECT_EQ(Hex(canvas.at(1, 0)), Hex(0xFF102030));
+    EXPECT_EQ(Hex(canvas.at(0, 1)), Hex(0xFF102030));
+    EXPECT_EQ(under.raw(), std::vector<uint32_t>(4, 0x80C0C0C0));
+    for (Layer *w : windows) DeleteLayer(w);
 }
 
 TEST(TwoLayerComposit, NullOrInvisibleOutputChangesNothing) {
