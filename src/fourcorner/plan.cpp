@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstdint>
 
 #include "fourcorner/fourcorner.h"
 #include "layer/layer.h"
@@ -218,10 +219,20 @@ bool SourceExtent(Layer *source, int32_t &width, int32_t &height) {
     return width > 0 && height > 0;
 }
 
+// A window may reach past the 32-bit range (a corner near one end, the
+// opposite one near the other); its size saturates there instead of wrapping
+// to a negative extent that would draw nothing into its visible part.
+namespace {
+int32_t WindowExtent(int32_t low, int32_t high) {
+    int64_t extent = static_cast<int64_t>(high) - low;
+    return extent > INT32_MAX ? INT32_MAX : static_cast<int32_t>(extent < INT32_MIN ? INT32_MIN : extent);
+}
+}  // namespace
+
 void DestinationExtent(const Layer *destination, int32_t &width, int32_t &height) {
     if (IsClippedLayer(destination)) {
-        width = WrapSub(destination->bounds.right, destination->bounds.left);
-        height = WrapSub(destination->bounds.bottom, destination->bounds.top);
+        width = WindowExtent(destination->bounds.left, destination->bounds.right);
+        height = WindowExtent(destination->bounds.top, destination->bounds.bottom);
     } else {
         width = destination->width;
         height = destination->height;

@@ -437,6 +437,29 @@ TEST(FourCornerMapTest, ClippedSourceIsMappedAsItsVisiblePart) {
     DeleteLayer(window);
 }
 
+// A window whose far edge lies more than 2^31 pixels from its near one
+// still gets the image in its visible part; its size does not wrap into a
+// negative one that would draw nothing.
+TEST(FourCornerMapTest, WindowReachingPastThe32BitRangeGetsTheImage) {
+    HostCanvas source(8, 8);
+    FillPattern(source, 5);
+    HostCanvas root(8, 8, 0x10203040u);
+    Layer *window = CreateClippedLayer(root.layer());
+    ASSERT_NE(window, nullptr);
+    LayerRect far{-1, -4, 35, 2147483645};
+    ASSERT_EQ(ClipLayer(window, &far), 1);
+    // The image lands at the window's own (0, 0); the root shows the window
+    // from its pixel (1, 4) on.
+    Quad q = Rect(0, 0, 8, 8);
+    ASSERT_EQ(FourCornerMapLayer(window, source.layer(), q.x, q.y), 1);
+    for (int32_t y = 0; y < 8; ++y)
+        for (int32_t x = 0; x < 8; ++x) {
+            uint32_t expected = (x + 1 < 8 && y + 4 < 8) ? source.at(x + 1, y + 4) : 0x10203040u;
+            ASSERT_EQ(Hex(root.at(x, y)), Hex(expected)) << x << "," << y;
+        }
+    DeleteLayer(window);
+}
+
 // A destination window cut off by its root shows in its visible part what
 // the whole window shows there, and nothing outside the root's part is
 // touched.
