@@ -131,25 +131,13 @@ bool SameFp(const FpState &got, const FpState &expected) {
 
 // ---- small helpers ----
 
-int32_t Add(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
-int32_t Sub(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
-bool Proper(const LayerRect &r) { return r.right > r.left && r.bottom > r.top; }
-LayerRect Intersect(const LayerRect &a, const LayerRect &b) {
-    return LayerRect{a.left > b.left ? a.left : b.left, a.top > b.top ? a.top : b.top,
-                     a.right < b.right ? a.right : b.right, a.bottom < b.bottom ? a.bottom : b.bottom};
-}
-bool SameRect(const LayerRect &a, const LayerRect &b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-bool RectHas(const LayerRect &r, int32_t x, int32_t y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
-uint32_t Mix(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    x ^= x >> 16;
-    return x;
-}
+using zlfuzz::Add;
+using zlfuzz::Sub;
+using zlfuzz::Proper;
+using zlfuzz::Intersect;
+using zlfuzz::SameRect;
+using zlfuzz::RectHas;
+using zlfuzz::Mix;
 
 // ---- host records ----
 

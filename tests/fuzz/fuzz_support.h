@@ -5,7 +5,32 @@
 #include <cstdint>
 #include <vector>
 
+#include "ZantrelLayer.h"
+
 namespace zlfuzz {
+
+// 32-bit wrapping arithmetic and rectangles, as the library's own.
+inline int32_t Add(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
+inline int32_t Sub(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
+inline bool Proper(const LayerRect &r) { return r.right > r.left && r.bottom > r.top; }
+inline LayerRect Intersect(const LayerRect &a, const LayerRect &b) {
+    return LayerRect{a.left > b.left ? a.left : b.left, a.top > b.top ? a.top : b.top,
+                     a.right < b.right ? a.right : b.right, a.bottom < b.bottom ? a.bottom : b.bottom};
+}
+inline bool SameRect(const LayerRect &a, const LayerRect &b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+inline bool RectHas(const LayerRect &r, int32_t x, int32_t y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
+
+// A bijective hash: deterministic pixel values from an index.
+inline uint32_t Mix(uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x7feb352dU;
+    x ^= x >> 15;
+    x *= 0x846ca68bU;
+    x ^= x >> 16;
+    return x;
+}
 
 // Pixel memory with an inaccessible page on each side, so that a stray read
 // or write faults even without a sanitizer. The pixels are placed flush

@@ -71,14 +71,7 @@ constexpr size_t kMaxScalers = 3;
 constexpr int kMaxSteps = 40;
 constexpr int32_t kLargestModelled = 64;  // sizes up to this are scaled for real
 
-uint32_t Mix(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    x ^= x >> 16;
-    return x;
-}
+using zlfuzz::Mix;
 
 int32_t WrapAdd(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
