@@ -1,9 +1,8 @@
 #include "png_io.h"
 
-#include <fcntl.h>
+#include "output_file.h"
+
 #include <png.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -23,6 +22,7 @@ namespace {
 // callers, which the jump does not leave.
 struct PngErrorText {
     char text[160] = "";
+    const char *warnAbout = nullptr;  // the file read, whose warnings are shown
 };
 
 [[noreturn]] void OnPngError(png_structp png, png_const_charp message) {
@@ -31,8 +31,14 @@ struct PngErrorText {
     png_longjmp(png, 1);
 }
 
-// Warnings concern ancillary data that does not change the pixels.
-void OnPngWarning(png_structp, png_const_charp) {}
+// Warnings concern ancillary data that does not change the pixels, such as
+// a chunk with a bad checksum, which is skipped: the reader is told and the
+// file is read on, as libpng's own tools do.
+void OnPngWarning(png_structp png, png_const_charp message) {
+    auto *error = static_cast<PngErrorText *>(png_get_error_ptr(png));
+    if (error == nullptr || error->warnAbout == nullptr) return;
+    std::fprintf(stderr, "zantrel: %s: warning: %s\n", error->warnAbout, message != nullptr ? message : "");
+}
 
 std::string Damaged(const PngErrorText &error) {
     return error.text[0] != '\0' ? std::string("damaged (") + error.text + ")" : std::string("damaged");
@@ -113,10 +119,28 @@ bool ReadPixels(png_structp png, png_infop info, png_bytep *rows, size_t expecte
     return true;
 }
 
-bool WriteStream(png_structp png, png_infop info, std::FILE *file, const uint32_t *pixels, png_uint_32 width,
+// Where the encoder's bytes go: a stream whose first write error is kept,
+// so that the message names it ("No space left on device").
+struct PngSink {
+    std::FILE *file;
+    int error;
+};
+
+void WriteToSink(png_structp png, png_bytep data, size_t length) {
+    auto *sink = static_cast<PngSink *>(png_get_io_ptr(png));
+    errno = 0;
+    if (std::fwrite(data, 1, length, sink->file) != length) {
+        sink->error = errno != 0 ? errno : EIO;
+        png_error(png, "write error");
+    }
+}
+
+void FlushNothing(png_structp) {}  // the output file flushes once, at the end
+
+bool WriteStream(png_structp png, png_infop info, PngSink *sink, const uint32_t *pixels, png_uint_32 width,
                  png_uint_32 height, png_bytep row) {
     if (setjmp(png_jmpbuf(png))) return false;
-    png_init_io(png, file);
+    png_set_write_fn(png, sink, WriteToSink, FlushNothing);
     png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -136,16 +160,6 @@ bool WriteStream(png_structp png, png_infop info, std::FILE *file, const uint32_
 }
 
 std::string ErrnoText(int error) { return std::strerror(error); }
-
-// A name for the temporary file: hidden, beside the target, so that rename()
-// stays within one file system.
-std::string TemporaryName(const std::string &path, unsigned attempt) {
-    size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    return dir + "." + base + "." + std::to_string(static_cast<long>(getpid())) + "." + std::to_string(attempt) +
-           ".tmp";
-}
 
 }  // namespace
 
@@ -168,6 +182,7 @@ bool ReadPng(const std::string &path, Image &image, std::string &reason) {
     }
 
     PngErrorText error;
+    error.warnAbout = path.c_str();
     PngReader reader(&error);
     if (!reader.Ok()) {
         reason = "cannot start the PNG decoder";
@@ -240,55 +255,25 @@ bool WritePng(const std::string &path, const Image &image, std::string &reason) 
         reason = "out of memory";
         return false;
     }
-
-    std::string temporary;
-    int fd = -1;
-    for (unsigned attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = TemporaryName(path, attempt);
-        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-        reason = "cannot create a file beside it (" + ErrnoText(errno) + ")";
-        return false;
-    }
-    File file(fdopen(fd, "wb"));
-    if (!file) {
-        reason = "cannot write (" + ErrnoText(errno) + ")";
-        close(fd);
-        unlink(temporary.c_str());
-        return false;
-    }
-
-    bool written = false;
-    {
-        PngErrorText error;
-        PngWriter writer(&error);
-        if (!writer.Ok()) {
-            reason = "cannot start the PNG encoder";
-        } else if (!WriteStream(writer.Png(), writer.Info(), file.get(), image.pixels.data(),
-                                static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height),
-                                row.data())) {
-            reason = std::string("cannot write (") + (error.text[0] != '\0' ? error.text : "PNG error") + ")";
-        } else {
-            written = true;
-        }
-    }
-    // The data must be on disk before the rename makes it the target.
-    if (written && (std::fflush(file.get()) != 0 || fsync(fileno(file.get())) != 0)) {
-        reason = "cannot write (" + ErrnoText(errno) + ")";
-        written = false;
-    }
-    if (std::fclose(file.release()) != 0 && written) {
-        reason = "cannot write (" + ErrnoText(errno) + ")";
-        written = false;
-    }
-    if (written && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        reason = "cannot replace it (" + ErrnoText(errno) + ")";
-        written = false;
-    }
-    if (!written) unlink(temporary.c_str());
-    return written;
+    return WriteOutputFile(
+        path,
+        [&](std::FILE *file, std::string &why) {
+            PngErrorText error;
+            PngWriter writer(&error);
+            PngSink sink{file, 0};
+            if (!writer.Ok()) {
+                why = "cannot start the PNG encoder";
+                return false;
+            }
+            if (WriteStream(writer.Png(), writer.Info(), &sink, image.pixels.data(),
+                            static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height),
+                            row.data()))
+                return true;
+            why = "cannot write (" +
+                  (sink.error != 0 ? ErrnoText(sink.error) : error.text[0] != '\0' ? error.text : "PNG error") + ")";
+            return false;
+        },
+        reason);
 }
 
 }  // namespace zantrel

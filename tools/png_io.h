@@ -19,13 +19,13 @@ constexpr uint64_t kMaxImagePixels = 16384ull * 16384ull;
 
 // Reads any PNG colour type and bit depth. On failure returns false and sets
 // `reason` to a short phrase starting with "missing", "not a PNG", "damaged"
-// or "too large".
+// or "too large". Damage that leaves the pixels whole (an ancillary chunk
+// with a bad checksum, which is skipped) is reported as a warning on
+// standard error, and the file is read.
 bool ReadPng(const std::string &path, Image &image, std::string &reason);
 
-// Writes an 8-bit RGBA PNG through a temporary file in the target's
-// directory that is renamed over the target, so the target is either
-// replaced whole or left as it was. On failure returns false and sets
-// `reason`.
+// Writes an 8-bit RGBA PNG through OutputFile (output_file.h). On failure
+// returns false and sets `reason`.
 bool WritePng(const std::string &path, const Image &image, std::string &reason);
 
 }  // namespace zantrel
