@@ -1,5 +1,7 @@
 // zantrel stack: composites PNG files bottom to top, each with an opacity,
 // through CompositMany.
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <iostream>
 #include <string>
@@ -36,16 +38,32 @@ bool IsDigits(const std::string &text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// "FILE:N" with N a whole number names FILE with opacity N; any other text
-// is a file name as it stands.
+std::string BadOpacity(const std::string &opacity, const std::string &arg) {
+    return "opacity '" + opacity + "' of '" + arg + "' is not a whole number from 0 to 255";
+}
+
+bool Exists(const std::string &path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+// "FILE:N" with N a whole number names FILE with opacity N. Any other text
+// after the last colon is part of the file name, unless the text before it
+// names a file and the whole does not: then it is a mistyped opacity
+// ("icon.png:-5", "icon.png:12.5", "icon.png:").
 bool ParseStackInput(const std::string &arg, StackInput &input, std::string &error) {
     size_t colon = arg.rfind(':');
     input.path = arg;
     input.opacity = 255;
-    if (colon == std::string::npos || !IsDigits(arg.substr(colon + 1))) return true;
+    if (colon == std::string::npos) return true;
     std::string digits = arg.substr(colon + 1);
+    if (!IsDigits(digits)) {
+        if (colon == 0 || Exists(arg) || !Exists(arg.substr(0, colon))) return true;
+        error = BadOpacity(digits, arg);
+        return false;
+    }
     if (digits.size() > 3 || std::stoi(digits) > 255) {
-        error = "opacity '" + digits + "' of '" + arg + "' is not 0 to 255";
+        error = BadOpacity(digits, arg);
         return false;
     }
     if (colon == 0) {

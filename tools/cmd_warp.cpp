@@ -1,8 +1,10 @@
 // zantrel warp: draws an image into a quadrilateral with perspective.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -27,16 +29,16 @@ const char kWarpUsage[] =
     "Draws IN with perspective into the quadrilateral whose corners receive IN's\n"
     "top-left (X0,Y0), top-right (X1,Y1), bottom-right (X2,Y2) and bottom-left\n"
     "(X3,Y3) corners, in pixels of the output (pixel (i, j) covers i..i+1, j..j+1).\n"
-    "The corners must form a convex quadrilateral. Edges are antialiased. On a\n"
-    "canvas the mapped pixels are stored as they are; with --on the warped image\n"
-    "is composited over BG (straight-alpha \"over\"), so its edges blend into BG.\n"
+    "The corners must form a convex quadrilateral that encloses an area. Edges\n"
+    "are antialiased. On a canvas the mapped pixels are stored as they are; with\n"
+    "--on the warped image is composited over BG (straight-alpha \"over\"), so\n"
+    "its edges blend into BG.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE   where to write the result (required)\n"
     "  --corners LIST      the eight corner coordinates (required)\n"
     "  --canvas WxH        a transparent canvas of W x H pixels (default: from the\n"
-    "                      origin to the right and bottom of the quad's bounding\n"
-    "                      rectangle)\n"
+    "                      origin to the last column and row the quad reaches)\n"
     "  --on BG.png         composite onto BG instead; the output has BG's size\n"
     "  -h, --help          show this help\n";
 
@@ -144,23 +146,37 @@ int CheckCorners(const WarpOptions &options, LayerRect &rect) {
     for (int i = 0; i < 4; ++i)
         if (!std::isfinite(options.x[i]) || !std::isfinite(options.y[i]))
             return UsageError("the corners must be finite numbers");
+    // Twice the signed area (shoelace); corners on one point or one line
+    // enclose nothing to draw into.
+    double area = 0;
+    for (int i = 0; i < 4; ++i) area += options.x[i] * options.y[(i + 1) % 4] - options.x[(i + 1) % 4] * options.y[i];
+    if (!(std::fabs(area) > 0))
+        return UsageError("the corners enclose no area; they must form a convex quadrilateral");
     if (TestFourCorner(options.x, options.y, &rect) == 0)
         return UsageError("the corners do not form a convex quadrilateral (give them in order around it: "
                           "top-left, top-right, bottom-right, bottom-left of the image)");
     return -1;
 }
 
-int MakeCanvas(const WarpOptions &options, const LayerRect &rect, Image &canvas) {
-    int64_t width = options.canvasGiven ? options.canvasWidth : rect.right;
-    int64_t height = options.canvasGiven ? options.canvasHeight : rect.bottom;
+// The default canvas reaches from the origin to the last row and column the
+// quad covers: the library's bounding rectangle holds one more of each.
+int MakeCanvas(const WarpOptions &options, Image &canvas) {
+    double width = options.canvasWidth;
+    double height = options.canvasHeight;
+    if (!options.canvasGiven) {
+        width = std::ceil(std::max(std::max(options.x[0], options.x[1]), std::max(options.x[2], options.x[3])));
+        height = std::ceil(std::max(std::max(options.y[0], options.y[1]), std::max(options.y[2], options.y[3])));
+    }
     if (width < 1 || height < 1)
         return UsageError("the quadrilateral lies left of or above the origin; give --canvas WxH");
-    if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kMaxImagePixels)
-        return UsageError("the canvas would be too large (" + std::to_string(width) + " x " +
-                          std::to_string(height) + ")");
+    if (width * height > static_cast<double>(kMaxImagePixels)) {
+        char size[80];
+        std::snprintf(size, sizeof size, "%.0f x %.0f", width, height);
+        return UsageError(std::string("the canvas would be too large (") + size + ")");
+    }
     canvas.width = static_cast<int32_t>(width);
     canvas.height = static_cast<int32_t>(height);
-    canvas.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0u);
+    canvas.pixels.assign(static_cast<size_t>(canvas.width) * static_cast<size_t>(canvas.height), 0u);
     return -1;
 }
 
@@ -216,7 +232,7 @@ int RunWarp(const std::vector<std::string> &args) {
         sized.canvasHeight = background.height;
     }
     Image canvas;
-    status = MakeCanvas(sized, rect, canvas);
+    status = MakeCanvas(sized, canvas);
     if (status >= 0) return status;
     bool drawn = DrawWarp(canvas, image, options, rect);
     if (drawn && !options.background.empty()) {

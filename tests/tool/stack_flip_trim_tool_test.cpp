@@ -71,16 +71,22 @@ TEST_F(ImageCommandTest, StackCompositesBottomToTopWithOpacities) {
 
 TEST_F(ImageCommandTest, StackRefusesBadOpacitiesAndMissingArguments) {
     Write("a.png", 2, 2, Pattern(4, 4));
+    const std::string notOpacity = "is not a whole number from 0 to 255";
     for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-             {"stack", "a.png:256", "-o", "out.png"},
-             {"stack", "a.png:1000", "-o", "out.png"},
-             {"stack", ":10", "-o", "out.png"},
-             {"stack", "-o", "out.png"},
-             {"stack", "a.png"},
-             {"stack", "a.png", "--bogus", "-o", "out.png"}}) {
-        ToolRun run = Zantrel(args);
+             {"stack", "a.png:256", "-o", "out.png", notOpacity},
+             {"stack", "a.png:1000", "-o", "out.png", notOpacity},
+             {"stack", "a.png:-5", "-o", "out.png", "'-5' of 'a.png:-5' " + notOpacity},
+             {"stack", "a.png", "a.png:abc", "-o", "out.png", notOpacity},
+             {"stack", "a.png:12.5", "-o", "out.png", notOpacity},
+             {"stack", "a.png:", "-o", "out.png", notOpacity},
+             {"stack", ":10", "-o", "out.png", ""},
+             {"stack", "-o", "out.png", ""},
+             {"stack", "a.png", ""},
+             {"stack", "a.png", "--bogus", "-o", "out.png", ""}}) {
+        ToolRun run = Zantrel(std::vector<std::string>(args.begin(), args.end() - 1));
         EXPECT_EQ(run.exitCode, 2) << args[1];
         EXPECT_NE(run.err.find("zantrel stack: "), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(args.back()), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(Path("out.png")));
     }
     ToolRun missing = Zantrel({"stack", "a.png", "nothere.png:20", "-o", "out.png"});
@@ -150,7 +156,14 @@ TEST_F(ImageCommandTest, TrimCropsToTheAlphaBoxAndPrintsIt) {
 TEST_F(ImageCommandTest, ProgramUsageListsTheCommands) {
     ToolRun run = Zantrel({"--help"});
     ASSERT_EQ(run.exitCode, 0);
-    for (const char *name : {"stack", "flip", "trim"}) EXPECT_NE(run.out.find(name), std::string::npos) << name;
+    // Every command, in the order a new user meets them, the version last.
+    size_t at = 0;
+    for (const char *name : {"demo", "over", "stack", "flip", "trim", "resize", "warp", "gallery", "--version"}) {
+        size_t found = run.out.find(std::string("\n  ") + name + " ");
+        EXPECT_GT(found, at) << name << " missing or out of order:\n" << run.out;
+        if (found != std::string::npos) at = found;
+    }
+    EXPECT_EQ(run.out.compare(run.out.find('\n', at + 1), 2, "\n\n"), 0) << "--version is not the last command";
     for (const char *name : {"flip", "trim"}) {
         ToolRun help = Zantrel({name, "-h"});
         EXPECT_EQ(help.exitCode, 0);

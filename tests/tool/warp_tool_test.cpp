@@ -67,6 +67,21 @@ TEST_F(WarpToolTest, DrawsOnATransparentCanvasReachingTheQuadsFarEdges) {
     EXPECT_EQ(out.pixels[0], 0u);  // outside the quad stays transparent
 }
 
+TEST_F(WarpToolTest, DefaultCanvasEndsAtTheLastRowAndColumnTheQuadReaches) {
+    const double x[4] = {0, 64, 64, 0}, y[4] = {0, 0, 64, 64};
+    ToolRun run = Zantrel({"warp", "in.png", "-o", "out.png", "--corners", "0,0,64,0,64,64,0,64"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    DecodedPng out;
+    ASSERT_TRUE(tooltest::ReadPngFile(Path("out.png"), out));
+    EXPECT_EQ(out.width, 64u);
+    EXPECT_EQ(out.height, 64u);
+    EXPECT_EQ(out.pixels, Expected(std::vector<uint32_t>(64 * 64, 0u), 64, 64, image_, 24, 16, x, y));
+    EXPECT_NE(out.pixels.back() >> 24, 0u);  // the last row and column are the quad's
+    ToolRun large = Zantrel({"warp", "in.png", "-o", "large.png", "--corners", "0,0,30000,0,30000,30000,0,30000"});
+    EXPECT_EQ(large.exitCode, 2);
+    EXPECT_NE(large.err.find("(30000 x 30000)"), std::string::npos) << large.err;
+}
+
 TEST_F(WarpToolTest, CanvasOptionSetsTheSizeAndCutsTheImage) {
     const double x[4] = {-6, 30, 30, -6}, y[4] = {-2, -2, 20, 20};
     ToolRun run = Zantrel({"warp", "in.png", "--canvas", "20x12", "--corners=-6,-2,30,-2,30,20,-6,20", "-o", "c.png"});
@@ -100,12 +115,14 @@ TEST_F(WarpToolTest, InvalidCornersAreRefusedWithoutWritingAFile) {
         {"--corners", "0,0,20,0,0,20,20,20"},      // crossed
         {"--corners", "0,0,nan,0,20,20,0,20"},     // not a number
         {"--corners", "0,0,inf,0,20,20,0,20"},     // infinite
+        {"--corners", "0,0,0,0,0,0,0,0"},          // one point
+        {"--corners", "3,3,10,3,20,3,5,3"},        // one line
     };
     for (const auto &corners : refused) {
         std::vector<std::string> args = {"warp", "in.png", "-o", "bad.png"};
         args.insert(args.end(), corners.begin(), corners.end());
         ToolRun run = Zantrel(args);
-        EXPECT_NE(run.exitCode, 0) << corners[1];
+        EXPECT_EQ(run.exitCode, 2) << corners[1];
         EXPECT_TRUE(run.err.find("convex") != std::string::npos || run.err.find("finite") != std::string::npos)
             << run.err;
         EXPECT_FALSE(fs::exists(Path("bad.png"))) << corners[1];

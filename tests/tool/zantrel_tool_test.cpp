@@ -445,6 +445,25 @@ TEST_F(ToolTest, BadInputNamesTheFileAndLeavesNoOutput) {
     EXPECT_EQ(Files(), inputs);
 }
 
+TEST_F(ToolTest, AncillaryChunkWithABadChecksumIsSkippedWithAWarning) {
+    const std::vector<uint32_t> pixels = Pixels(3 * 2, 4);
+    ASSERT_TRUE(tooltest::WriteArgbPng(Path("plain.png"), 3, 2, pixels));
+    std::vector<uint8_t> bytes = ReadBytes(Path("plain.png"));
+    // A tEXt chunk after IHDR (signature 8 + IHDR 25 bytes) whose CRC is 0.
+    const std::string text("Comment\0hello", 13);
+    std::vector<uint8_t> chunk = {0, 0, 0, static_cast<uint8_t>(text.size()), 't', 'E', 'X', 't'};
+    chunk.insert(chunk.end(), text.begin(), text.end());
+    chunk.insert(chunk.end(), 4, 0);
+    bytes.insert(bytes.begin() + 33, chunk.begin(), chunk.end());
+    WriteBytes(Path("noted.png"), bytes);
+    ToolRun run = Zantrel({"over", "plain.png", "noted.png", "-o", "out.png", "--at", "9,9"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("noted.png: warning: tEXt: CRC error"), std::string::npos) << run.err;
+    DecodedPng out;
+    ASSERT_TRUE(tooltest::ReadPngFile(Path("out.png"), out));
+    EXPECT_EQ(out.pixels, pixels);
+}
+
 TEST_F(ToolTest, FailedWriteLeavesTheTargetAsItWasAndNoTemporaryFile) {
     ASSERT_TRUE(tooltest::WriteArgbPng(Path("top.png"), 2, 2, Pixels(4, 1)));
     ASSERT_TRUE(tooltest::WriteArgbPng(Path("bottom.png"), 64, 64, Pixels(64 * 64, 2)));
