@@ -40,16 +40,19 @@ extern "C" {
  * left, top, right, bottom in that buffer's pixels, right and bottom
  * exclusive. Pixel (x, y) lies at byte address pixels + y * rowBytes + 4 * x.
  *
- * Filter: pixel-area averaging. Each destination pixel covers an area of
- * (source width / destination width) x (source height / destination height)
- * source pixels, laid so that both rectangles' edges meet; it receives the
- * average of the source pixels under that area, each weighted by the part of
- * it that is covered. Colour is averaged weighted by alpha (premultiplied),
- * so transparent pixels add no colour and do not darken edges; the output
- * alpha is the covered-area average of alpha, rounded to nearest, and a pixel
- * whose alpha rounds to 0 becomes 0x00000000. On an enlarging axis this is
- * nearest-pixel sampling with a blend where a destination pixel straddles two
- * source pixels. Equal rectangle sizes copy the pixels exactly, bytes as they
+ * Filter, separately on each axis. An axis that shrinks (or keeps its size)
+ * is averaged by area: each destination pixel covers (source size /
+ * destination size) source pixels, laid so that both rectangles' edges
+ * meet, and receives the average of the source pixels under it, each
+ * weighted by the part of it that is covered. An axis that grows is
+ * interpolated linearly between pixel centres: destination pixel x takes the
+ * source position (x + 1/2) * source size / destination size - 1/2 and mixes
+ * the two source pixels around it by their distance; before the first centre
+ * and after the last, the edge pixel is held. In both, colour is averaged
+ * weighted by alpha (premultiplied), so transparent pixels add no colour and
+ * do not darken edges; the output alpha is the weighted average of alpha,
+ * rounded to nearest, and a pixel whose alpha rounds to 0 becomes
+ * 0x00000000. Equal rectangle sizes copy the pixels exactly, bytes as they
  * are.
  *
  * Refusals: nothing is read or written when either format is not

@@ -1,4 +1,5 @@
-// Pixel-area scaling of one ARGB rectangle into another; see Quoravel.h.
+// Scaling of one ARGB rectangle into another: area averaging where an axis
+// shrinks, linear interpolation where it grows; see Quoravel.h.
 #include "Quoravel.h"
 
 #include <cmath>
@@ -48,11 +49,12 @@ struct Axis {
     }
 };
 
-// Source pixel i spans [i * dst, (i + 1) * dst) and destination pixel x
-// spans [x * src, (x + 1) * src): both rectangles measured in the same units.
-// Every destination pixel but the first starts inside the source pixel where
-// the one before it ended, so there are at most src + dst weights.
-bool BuildAxis(Axis &axis, int64_t src, int64_t dst) {
+// Reducing (or keeping) an axis: source pixel i spans [i * dst, (i + 1) * dst)
+// and destination pixel x spans [x * src, (x + 1) * src): both rectangles
+// measured in the same units. Every destination pixel but the first starts
+// inside the source pixel where the one before it ended, so there are at
+// most src + dst weights.
+bool BuildAreaAxis(Axis &axis, int64_t src, int64_t dst) {
     axis.spans = static_cast<Span *>(std::calloc(static_cast<size_t>(dst), sizeof(Span)));
     axis.weights = static_cast<double *>(std::calloc(static_cast<size_t>(src + dst), sizeof(double)));
     if (axis.spans == nullptr || axis.weights == nullptr) return false;
@@ -72,6 +74,42 @@ bool BuildAxis(Axis &axis, int64_t src, int64_t dst) {
         }
     }
     return true;
+}
+
+// Enlarging an axis: linear between pixel centres. The centre of destination
+// pixel x lies at source position (x + 1/2) * src / dst - 1/2, kept exact as
+// the fraction ((2x + 1) * src - dst) / (2 * dst); positions before the first
+// centre or after the last take that pixel, so the edges are held.
+bool BuildLinearAxis(Axis &axis, int64_t src, int64_t dst) {
+    axis.spans = static_cast<Span *>(std::calloc(static_cast<size_t>(dst), sizeof(Span)));
+    axis.weights = static_cast<double *>(std::calloc(static_cast<size_t>(dst) * 2, sizeof(double)));
+    if (axis.spans == nullptr || axis.weights == nullptr) return false;
+    const int64_t denominator = 2 * dst;
+    for (int64_t x = 0; x < dst; ++x) {
+        int64_t numerator = (2 * x + 1) * src - dst;
+        Span &span = axis.spans[static_cast<size_t>(x)];
+        span.weightIndex = axis.weightCount;
+        int64_t rest = numerator > 0 ? numerator % denominator : 0;
+        span.first = numerator > 0 ? numerator / denominator : 0;
+        if (span.first >= src - 1) {
+            span.first = src - 1;
+            rest = 0;
+        }
+        if (rest == 0) {
+            axis.weights[axis.weightCount++] = 1.0;
+            span.count = 1;
+        } else {
+            axis.weights[axis.weightCount++] =
+                static_cast<double>(denominator - rest) / static_cast<double>(denominator);
+            axis.weights[axis.weightCount++] = static_cast<double>(rest) / static_cast<double>(denominator);
+            span.count = 2;
+        }
+    }
+    return true;
+}
+
+bool BuildAxis(Axis &axis, int64_t src, int64_t dst) {
+    return dst > src ? BuildLinearAxis(axis, src, dst) : BuildAreaAxis(axis, src, dst);
 }
 
 uint32_t RoundToByte(double value) {

@@ -73,6 +73,41 @@ TEST_F(ResizeToolTest, WritesTheScaledImageByEitherRoute) {
     }
 }
 
+// The sibling route against pixels worked out by hand: enlarging mixes the
+// two source pixels around each destination centre, at source position
+// (x + 1/2) * src / dst - 1/2, edges held; shrinking averages the area.
+// Both weight colour by alpha.
+TEST_F(ResizeToolTest, SiblingInterpolatesWhenEnlargingAndAveragesWhenShrinking) {
+    const struct {
+        uint32_t sw, sh;
+        std::vector<uint32_t> src;
+        uint32_t dw, dh;
+        std::vector<std::pair<uint32_t, uint32_t>> at;  // (index in the output, pixel)
+    } cases[] = {
+        // Positions -0.25 (held), 0.25, 0.75, 1.25 (held): red 0, 50, 150, 200.
+        {2, 1, {0xFF000000u, 0xFFC80000u}, 4, 1, {{0, 0xFF000000u}, {1, 0xFF320000u}, {2, 0xFF960000u}, {3, 0xFFC80000u}}},
+        // Transparent red beside opaque blue 200: alpha 0, 63.75, 191.25, 255, no red.
+        {2, 1, {0x00FF0000u, 0xFF0000C8u}, 4, 1, {{0, 0u}, {1, 0x400000C8u}, {2, 0xBF0000C8u}, {3, 0xFF0000C8u}}},
+        // Green 0, 100 over 200, 40 to 4 x 4: (1,1) at (0.25, 0.25) mixes them
+        // 9:3:3:1 to 58.75; (2,1) at (0.75, 0.25) 3:9:1:3 to 76.25; corners held.
+        {2, 2, {0xFF000000u, 0xFF006400u, 0xFF00C800u, 0xFF002800u}, 4, 4,
+         {{0, 0xFF000000u}, {5, 0xFF003B00u}, {6, 0xFF004C00u}, {15, 0xFF002800u}}},
+        // Shrinking: (opaque 0 + transparent white) / 2 is alpha 127.5, black;
+        // (255 * 200 + 51 * 100) / 306 = 183.3 red at alpha 153.
+        {4, 1, {0xFF000000u, 0x00FFFFFFu, 0xFFC80000u, 0x33640000u}, 2, 1, {{0, 0x80000000u}, {1, 0x99B70000u}}},
+    };
+    for (const auto &c : cases) {
+        ASSERT_TRUE(tooltest::WriteArgbPng(Path("in.png"), c.sw, c.sh, c.src));
+        std::string size = std::to_string(c.dw) + "x" + std::to_string(c.dh);
+        ToolRun run = Resize({"in.png", "-o", "out.png", "--size", size, "--via", "sibling"});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        tooltest::DecodedPng out;
+        ASSERT_TRUE(tooltest::ReadPngFile(Path("out.png"), out));
+        ASSERT_EQ(out.pixels.size(), static_cast<size_t>(c.dw) * c.dh);
+        for (const auto &p : c.at) EXPECT_EQ(out.pixels[p.first], p.second) << size << " pixel " << p.first;
+    }
+}
+
 TEST_F(ResizeToolTest, RefusesBadSizesWithoutWritingOutput) {
     WriteInput("in.png", 3, 3);
     for (const char *size : {"0x5", "5x0", "-3x4", "4x", "x4", "4", "4x4x4", "ax4", "4 x4", "+4x4", "",
