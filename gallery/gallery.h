@@ -57,7 +57,7 @@ public:
     // delete it with the stage; returns it.
     Layer *Own(Layer *layer);
 
-    // Records the source text of a call shown beside the picture; a call
+    // Records the source text of a call shown with the picture; a call
     // repeated in a loop is shown once.
     void Record(const char *call);
 
