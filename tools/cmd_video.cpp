@@ -44,7 +44,7 @@ const char kVideoUsage[] =
     "Composites pictures, other videos and warped pictures onto every frame of the\n"
     "video IN and writes the result to OUT. ffmpeg decodes IN into 32-bit BGRA\n"
     "frames through a pipe; each frame is wrapped in a layer over its own memory,\n"
-    "the layers below are composited onto it in the order given (straight-alpha\n"
+    "the layers given are composited onto it in their order (straight-alpha\n"
     "\"over\"), and a second ffmpeg encodes it. OUT has IN's size, frame rate and\n"
     "frame count, and IN's audio copied unchanged. OUT appears only when it is\n"
     "complete: the frames go to a hidden file beside it, renamed at the end.\n"
@@ -199,7 +199,9 @@ bool ParseSource(const std::string &text, LayerOption &layer, std::string &error
 std::string ApplyToLayer(VideoOptions &options, const std::string &name, const std::string &value) {
     if (options.layers.empty()) return "'" + name + "' must follow --over, --pip or --warp";
     LayerOption &layer = options.layers.back();
-    auto twice = [&](bool given) { return given ? "'" + name + "' given twice for " + layer.name + " " + layer.path : ""; };
+    auto twice = [&](bool given) {
+        return given ? "'" + name + "' given twice for " + layer.name + " " + layer.path : "";
+    };
     if (name == "--at") {
         if (layer.kind == Kind::Warp) return "'--at' does not apply to --warp: its --corners place it";
         if (layer.atGiven) return twice(true);
@@ -253,8 +255,8 @@ int ParseVideoArguments(const std::vector<std::string> &args, VideoOptions &opti
             continue;
         }
         if (TakeOptionValue(args, i, "--codec", nullptr, value, missing)) {
-            if (missing || value.empty() || value.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_-") !=
-                                                std::string::npos)
+            if (missing || value.empty() ||
+                value.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_-") != std::string::npos)
                 return UsageError("option '--codec' needs an encoder's name, such as libx264");
             options.codec = value;
             continue;
@@ -334,8 +336,9 @@ bool Probe(const std::string &ffprobe, const std::string &path, VideoInfo &info,
         return false;
     }
     std::string output, error;
-    if (!RunForOutput({ffprobe, "-v", "error", "-show_entries", "stream=codec_type,width,height,r_frame_rate,nb_frames",
-                       "-of", "default", "-i", FfmpegName(path)},
+    if (!RunForOutput({ffprobe, "-v", "error", "-show_entries",
+                       "stream=codec_type,width,height,r_frame_rate,avg_frame_rate,nb_frames", "-of", "default", "-i",
+                       FfmpegName(path)},
                       output, error)) {
         reason = "not a video (ffprobe: " + FirstLine(error) + ")";
         return false;
@@ -356,11 +359,17 @@ bool Probe(const std::string &ffprobe, const std::string &path, VideoInfo &info,
         if (key == "width") ParseWhole(value, info.width, false);
         if (key == "height") ParseWhole(value, info.height, false);
         if (key == "nb_frames") frames = value;
-        if (key == "r_frame_rate") {
+        // The average rate where there is one: with variable frame rates the
+        // real base rate can be far higher, and frames encoded at it would
+        // run too fast for the audio.
+        bool average = key == "avg_frame_rate";
+        if (average || (key == "r_frame_rate" && info.rateNum < 1)) {
             size_t slash = value.find('/');
-            if (slash != std::string::npos) {
-                ParseCount(value.substr(0, slash), info.rateNum);
-                ParseCount(value.substr(slash + 1), info.rateDen);
+            int64_t num = 0, den = 0;
+            if (slash != std::string::npos && ParseCount(value.substr(0, slash), num) &&
+                ParseCount(value.substr(slash + 1), den) && num > 0 && den > 0) {
+                info.rateNum = num;
+                info.rateDen = den;
             }
         }
         if (line == "[/STREAM]") video = true;
@@ -424,7 +433,8 @@ public:
     }
 
 private:
-    struct sigaction oldInt_ {}, oldTerm_ {}, oldPipe_ {};
+    struct sigaction oldInt_ {
+    }, oldTerm_{}, oldPipe_{};
 };
 
 // The hidden file beside OUT that ffmpeg writes; it keeps OUT's name at its
@@ -487,7 +497,8 @@ uint8_t FrameOpacity(uint8_t base, int64_t i, int64_t span, int64_t fadeIn, int6
 }
 
 int64_t SecondsToFrames(double seconds, const VideoInfo &info) {
-    return seconds <= 0 ? 0 : std::llround(seconds * static_cast<double>(info.rateNum) / static_cast<double>(info.rateDen));
+    return seconds <= 0 ? 0
+                        : std::llround(seconds * static_cast<double>(info.rateNum) / static_cast<double>(info.rateDen));
 }
 
 // Composites `top` over the window of `frame` at (x, y) with top's size.
@@ -537,7 +548,8 @@ bool PrepareWarp(LayerState &state, const VideoInfo &video) {
     if (right <= left || bottom <= top) return true;  // wholly outside the frame
     state.scratch.width = static_cast<int32_t>(right - left);
     state.scratch.height = static_cast<int32_t>(bottom - top);
-    state.scratch.pixels.assign(static_cast<size_t>(state.scratch.width) * static_cast<size_t>(state.scratch.height), 0);
+    state.scratch.pixels.assign(static_cast<size_t>(state.scratch.width) * static_cast<size_t>(state.scratch.height),
+                                0);
     state.scratchX = static_cast<int32_t>(left);
     state.scratchY = static_cast<int32_t>(top);
     state.scratchLayer = WrapImage(state.scratch);
@@ -561,7 +573,8 @@ bool ApplyLayer(LayerState &state, Layer *frame, int64_t i) {
     if (opacity == 0) return true;
     switch (option.kind) {
         case Kind::Over:
-            CompositeAt(frame, state.imageLayer.get(), option.x, option.y, state.image.width, state.image.height, opacity);
+            CompositeAt(frame, state.imageLayer.get(), option.x, option.y, state.image.width, state.image.height,
+                        opacity);
             return true;
         case Kind::Pip: {
             Layer *shown = state.frameLayer.get();
@@ -603,9 +616,13 @@ std::string Extension(const std::string &path) {
 
 std::vector<std::string> EncoderCommand(const std::string &ffmpeg, const VideoOptions &options, const VideoInfo &video,
                                         const std::string &target) {
-    std::vector<std::string> argv = {ffmpeg, "-nostdin", "-v", "error", "-f", "rawvideo", "-pix_fmt", "bgra", "-s",
-                                     std::to_string(video.width) + "x" + std::to_string(video.height), "-framerate",
-                                     RateText(video), "-i", "pipe:0"};
+    std::vector<std::string> argv = {ffmpeg,       "-nostdin",
+                                     "-v",         "error",
+                                     "-f",         "rawvideo",
+                                     "-pix_fmt",   "bgra",
+                                     "-s",         std::to_string(video.width) + "x" + std::to_string(video.height),
+                                     "-framerate", RateText(video),
+                                     "-i",         "pipe:0"};
     if (video.audio)
         argv.insert(argv.end(), {"-i", FfmpegName(options.input), "-map", "0:v", "-map", "1:a", "-c:a", "copy"});
     std::string ext = Extension(options.output);
@@ -615,8 +632,7 @@ std::vector<std::string> EncoderCommand(const std::string &ffmpeg, const VideoOp
     if (!codec.empty()) argv.insert(argv.end(), {"-c:v", codec});
     // ffmpeg would keep the colour resolution of RGB frames (High 4:4:4), which
     // few players show; 4:2:0 needs even sizes.
-    if (h264Default && video.width % 2 == 0 && video.height % 2 == 0)
-        argv.insert(argv.end(), {"-pix_fmt", "yuv420p"});
+    if (h264Default && video.width % 2 == 0 && video.height % 2 == 0) argv.insert(argv.end(), {"-pix_fmt", "yuv420p"});
     if (!options.quality.empty()) {
         if (codec.empty() && ext == "webm") codec = "libvpx-vp9";
         bool crf = codec.compare(0, 7, "libx264") == 0 || codec == "libx265" || codec.compare(0, 6, "libvpx") == 0 ||
@@ -658,7 +674,8 @@ public:
                           static_cast<long long>(done), static_cast<long long>(total_), fps,
                           static_cast<double>(total_ - done) / fps);
         else
-            std::snprintf(line, sizeof line, "\rzantrel video: frame %lld, %.1f fps   ", static_cast<long long>(done), fps);
+            std::snprintf(line, sizeof line, "\rzantrel video: frame %lld, %.1f fps   ", static_cast<long long>(done),
+                          fps);
         std::cerr << line << (final ? "\n" : "") << std::flush;
     }
     void Break() {
@@ -707,8 +724,7 @@ void KillAll(Subprocess &decoder, Subprocess &encoder, std::vector<LayerState> &
 int VideoRun::Fail(const std::string &message) {
     if (progress_) progress_->Break();
     KillAll(decoder_, encoder_, layers_);
-    std::cerr << kWho << ": " << message << '\n'
-              << kWho << ": " << options_.output << " was not written\n";
+    std::cerr << kWho << ": " << message << '\n' << kWho << ": " << options_.output << " was not written\n";
     return kCommandFailure;
 }
 
@@ -750,8 +766,8 @@ int VideoRun::Prepare() {
             }
             if (pipFrames > 0 && (state.span == 0 || pipFrames < state.span)) state.span = pipFrames;
             state.frame.assign(static_cast<size_t>(state.info.width) * static_cast<size_t>(state.info.height), 0);
-            state.frameLayer.reset(CreateCompatibleLayer(state.frame.data(), state.info.width, state.info.height,
-                                                         state.info.width * 4));
+            state.frameLayer.reset(
+                CreateCompatibleLayer(state.frame.data(), state.info.width, state.info.height, state.info.width * 4));
             LayerOption &sized = options_.layers[k];
             if (!sized.sizeGiven) {
                 sized.width = state.info.width;
@@ -794,7 +810,8 @@ int VideoRun::Loop() {
             return Fail(error);
         state.showing = true;
     }
-    if (!encoder_.Start(EncoderCommand(ffmpeg_, options_, video_, partial_.Path()), Subprocess::Pipe::FeedsInput, error))
+    if (!encoder_.Start(EncoderCommand(ffmpeg_, options_, video_, partial_.Path()), Subprocess::Pipe::FeedsInput,
+                        error))
         return Fail(error);
 
     std::vector<uint32_t> pixels(frameBytes / 4);
@@ -806,9 +823,9 @@ int VideoRun::Loop() {
         if (got == 0) break;
         if (got != static_cast<long long>(frameBytes)) {
             decoder_.Finish(gStopSignal);
-            return Fail(WithMessages("ffmpeg stopped in the middle of frame " + std::to_string(frames_ + 1) +
-                                         " of " + options_.input,
-                                     decoder_));
+            return Fail(WithMessages(
+                "ffmpeg stopped in the middle of frame " + std::to_string(frames_ + 1) + " of " + options_.input,
+                decoder_));
         }
         for (LayerState &state : layers_) {
             if (!state.showing) continue;
@@ -880,8 +897,8 @@ int VideoRun::Run() {
                       "%.3f ms), waiting for decoded frames %.3f ms (%.1f%%), waiting for the encoder %.3f ms "
                       "(%.1f%%)\n",
                       kWho, static_cast<long long>(frames_), total, total > 0 ? frames_ / total : 0.0,
-                      perFrame(inLibrary_), share(inLibrary_), 1000.0 * libraryCpu_ / static_cast<double>(frames_), perFrame(waitRead_), share(waitRead_),
-                      perFrame(waitWrite_), share(waitWrite_));
+                      perFrame(inLibrary_), share(inLibrary_), 1000.0 * libraryCpu_ / static_cast<double>(frames_),
+                      perFrame(waitRead_), share(waitRead_), perFrame(waitWrite_), share(waitWrite_));
         std::cerr << line;
     }
     return 0;

@@ -107,13 +107,15 @@ struct Case {
 TEST_F(VideoToolTest, EveryFrameIsTheLibrarysCompositeOfTheDecodedFrame) {
     const double wx[4] = {-10.5, 50.25, 44, 6}, wy[4] = {4, -3.5, 40.75, 55};
     const std::vector<Case> cases = {
-        {"over, faded in and out", {"--over", "logo.png:200", "--at", "-5,40", "--fade-in", "0.5", "--fade-out", "0.25"},
+        {"over, faded in and out",
+         {"--over", "logo.png:200", "--at", "-5,40", "--fade-in", "0.5", "--fade-out", "0.25"},
          [this](std::vector<Frame> &f) {
              for (int i = 0; i < kFrames; ++i)
                  Over(f[i], logo_, 20, 10, -5, 40, std::min(Ramp(200, i, 6), Ramp(200, kFrames - 1 - i, 3)));
          },
          ""},
-        {"pip scaled, ending early", {"--pip", "pip.nut", "--at", "30,20", "--size", "27x19"},
+        {"pip scaled, ending early",
+         {"--pip", "pip.nut", "--at", "30,20", "--size", "27x19"},
          [this](std::vector<Frame> &f) {
              std::vector<Frame> pip = Decode(Path("pip.nut"), 40, 30);
              ASSERT_EQ(pip.size(), 8u);
@@ -128,7 +130,8 @@ TEST_F(VideoToolTest, EveryFrameIsTheLibrarysCompositeOfTheDecodedFrame) {
              }
          },
          ""},
-        {"pip at another rate", {"--pip", "pip25.nut:128"},
+        {"pip at another rate",
+         {"--pip", "pip25.nut:128"},
          [this](std::vector<Frame> &f) {
              std::string raw = Shell("ffmpeg -v error -i " + Quote(Path("pip25.nut")) +
                                      " -vf fps=12/1 -f rawvideo -pix_fmt bgra pipe:1");
@@ -139,7 +142,8 @@ TEST_F(VideoToolTest, EveryFrameIsTheLibrarysCompositeOfTheDecodedFrame) {
              }
          },
          "zantrel video: pip25.nut runs at 25/1 frames per second; ffmpeg converts it to 12/1\n"},
-        {"warp reaching past the frame", {"--warp", "logo.png", "--corners", "-10.5,4,50.25,-3.5,44,40.75,6,55"},
+        {"warp reaching past the frame",
+         {"--warp", "logo.png", "--corners", "-10.5,4,50.25,-3.5,44,40.75,6,55"},
          [&](std::vector<Frame> &f) {
              LayerRect r;
              ASSERT_EQ(TestFourCorner(wx, wy, &r), 1);
@@ -199,12 +203,14 @@ TEST_F(VideoToolTest, BadInputIsRefusedAndLeavesNoOutput) {
         {{"clip.nut", "--over", "logo.png"},
          "case \"$*\" in *pipe:1*) \"$REAL\" \"$@\" | head -c " + std::to_string(frameBytes * 5 / 2) +
              "; exit 1;; esac\nexec \"$REAL\" \"$@\"",
-         1, "ffmpeg stopped in the middle of frame 3 of clip.nut"},
+         1,
+         "ffmpeg stopped in the middle of frame 3 of clip.nut"},
         {{"clip.nut"},
          "case \"$*\" in *pipe:1*) \"$REAL\" \"$@\" 2>/dev/null | head -c " + std::to_string(frameBytes * 4) +
              "; echo broken >&2; exit 1;; esac\nexec \"$REAL\" \"$@\"",
-         1, "ffmpeg failed decoding clip.nut after frame 4:\nbroken"},
-        // The encoder refuses the container.
+         1,
+         "ffmpeg failed decoding clip.nut after frame 4:\nbroken"},
+        // ffmpeg has no such encoder.
         {{"clip.nut", "--codec", "nosuchcodec"}, "", 1, "ffmpeg stopped encoding"},
     };
     for (const auto &c : cases) {
@@ -228,8 +234,8 @@ TEST_F(VideoToolTest, InterruptEndsBothFfmpegsAndRemovesThePartialOutput) {
     real.pop_back();
     fs::create_directory(root_ / "wrap");
     std::ofstream(root_ / "wrap/ffmpeg") << "#!/bin/sh\necho $$ >> " << Quote((root_ / "pids").string())
-                                         << "\ncase \"$*\" in *pipe:1*) " << real << " \"$@\" | head -c "
-                                         << kW * kH * 8 << "; exec sleep 30;; esac\nexec " << real << " \"$@\"\n";
+                                         << "\ncase \"$*\" in *pipe:1*) " << real << " \"$@\" | head -c " << kW * kH * 8
+                                         << "; exec sleep 30;; esac\nexec " << real << " \"$@\"\n";
     fs::permissions(root_ / "wrap/ffmpeg", fs::perms::owner_all);
     pid_t child = fork();
     if (child == 0) {
