@@ -45,7 +45,7 @@ if [ "$demo_only" -eq 1 ]; then
 else
   pkgs=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpixman-1-dev
         libpng-dev pkg-config g++-mingw-w64-i686 dpkg-dev doxygen wine wine32:i386
-        chromium)  # the gallery page's check in a headless browser
+        ffmpeg chromium)  # ffmpeg: zantrel video's tests; chromium: the gallery page's check
 fi
 
 missing=()

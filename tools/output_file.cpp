@@ -21,7 +21,7 @@ volatile std::sig_atomic_t g_slotUsed[kSlots];
 
 const int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
 
-extern "C" void OnStopSignal(int signal) {
+extern "C" void RemoveOutputsAndStop(int signal) {
     RemoveTemporaryOutputs();
     // Then die of the signal as if it had not been caught.
     struct sigaction plain {};
@@ -42,7 +42,7 @@ void InstallSignalHandlers() {
         if (sigaction(signal, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL)
             continue;
         struct sigaction action {};
-        action.sa_handler = OnStopSignal;
+        action.sa_handler = RemoveOutputsAndStop;
         sigemptyset(&action.sa_mask);
         sigaction(signal, &action, nullptr);
     }
@@ -109,11 +109,13 @@ bool FollowLinks(const std::string &path, std::string &target, std::string &reas
     return false;
 }
 
-// Hidden, beside the target, so that rename() stays within one file system.
+// Hidden, beside the target, so that rename() stays within one file system;
+// it ends with the target's name, so a writer that goes by the extension
+// (ffmpeg) sees the same one.
 std::string TemporaryName(const std::string &target, unsigned attempt) {
     std::string dir = DirectoryOf(target);
-    return dir + "." + target.substr(dir.size()) + "." + std::to_string(static_cast<long>(getpid())) + "." +
-           std::to_string(attempt) + ".tmp";
+    return dir + ".zantrel-" + std::to_string(static_cast<long>(getpid())) + "-" + std::to_string(attempt) + "-" +
+           target.substr(dir.size());
 }
 
 }  // namespace

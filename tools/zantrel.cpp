@@ -13,6 +13,7 @@
 #include "cmd_gallery.h"
 #include "cmd_version.h"
 #include "cmd_resize.h"
+#include "cmd_video.h"
 #include "demo.h"
 #include "image_command.h"
 #include "layer_ref.h"
@@ -49,6 +50,8 @@ const char kProgramUsage[] =
     "                                          scale IN to W x H pixels\n"
     "  warp IN.png -o OUT.png --corners X0,Y0,X1,Y1,X2,Y2,X3,Y3 [--canvas WxH | --on BG.png]\n"
     "                                          draw IN into a quadrilateral with perspective\n"
+    "  video IN -o OUT [--over IMAGE.png] [--pip VIDEO] [--warp IMAGE.png --corners ...]\n"
+    "                                          composite onto every frame of a video (needs ffmpeg)\n"
     "  gallery DIR                             render the gallery: PNGs and index.html\n"
     "  --version                               print the version\n"
     "\n"
@@ -254,6 +257,7 @@ int main(int argc, char **argv) {
     if (command == "gallery") return zantrel::RunGallery(rest);
     if (command == "--version" || command == "version") return zantrel::RunVersion();
     if (command == "resize") return zantrel::RunResize(rest);
+    if (command == "video") return zantrel::RunVideo(rest);
     if (!command.empty() && command[0] == '-') return UsageError("zantrel", "unknown option '" + command + "'");
     return UsageError("zantrel", "unknown command '" + command + "'");
 }

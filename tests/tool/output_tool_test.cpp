@@ -95,7 +95,7 @@ TEST_F(OutputTest, StopSignalsRemoveTheTemporaryFile) {
         bool seen = false;
         for (int wait = 0; wait < 60000 && !seen; ++wait) {
             for (const auto &entry : fs::directory_iterator(dir_))
-                seen = seen || entry.path().filename().string().rfind(".big.png.", 0) == 0;
+                seen = seen || entry.path().filename().string().rfind(".zantrel-", 0) == 0;
             if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         EXPECT_TRUE(seen) << "no temporary file appeared";

@@ -158,7 +158,8 @@ TEST_F(ImageCommandTest, ProgramUsageListsTheCommands) {
     ASSERT_EQ(run.exitCode, 0);
     // Every command, in the order a new user meets them, the version last.
     size_t at = 0;
-    for (const char *name : {"demo", "over", "stack", "flip", "trim", "resize", "warp", "gallery", "--version"}) {
+    for (const char *name :
+         {"demo", "over", "stack", "flip", "trim", "resize", "warp", "video", "gallery", "--version"}) {
         size_t found = run.out.find(std::string("\n  ") + name + " ");
         EXPECT_GT(found, at) << name << " missing or out of order:\n" << run.out;
         if (found != std::string::npos) at = found;
