@@ -359,14 +359,17 @@ ZL_API int32_t ZL_CALL AddRefCountLayer(Layer *layer);
  * under the process-wide layer lock, so deletions of layers of one tree from
  * several threads are serialised.
  * @param layer The layer.
- * @return 1 when the layer's record was freed, 0 when it is still referenced
- *         or layer is null.
+ * @return 1 when the layer's record was freed, 0 when it is still referenced,
+ *         is kept by an open access, or layer is null.
  * @par Refusals
  * A null layer (0, nothing changes).
  * @par Ownership
  * Frees the record when its count reaches 0, and the buffer when the layer
  * has LayerOwnsPixels. The record is cleared before it is freed; the host
  * must not use a layer after the DeleteLayer that dropped its last reference.
+ * A layer that an open access names (or the root of one) is only counted
+ * down: the close of the last such access frees it, after the root's
+ * endAccess, and runs its destroy then.
  * @par Host procedures called
  * Layer::destroy (layer, null) of each layer freed, before it is unlinked.
  * @par Notifications
