@@ -39,10 +39,12 @@ static void Say(const char *format, ...) {
             } while (u != 0);
             while (count > 0) text[n++] = digits[--count];
             f += 1;
-        } else { /* %08X */
+        } else if (f[1] == '0') { /* %08X */
             unsigned int v = va_arg(args, unsigned int);
             for (int shift = 28; shift >= 0; shift -= 4) text[n++] = "0123456789ABCDEF"[(v >> shift) & 15u];
             f += 3;
+        } else {
+            text[n++] = *f;
         }
     }
     va_end(args);
