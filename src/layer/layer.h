@@ -80,8 +80,11 @@ void LetLayersGo(const void *owner);
 // the notifications it sends outside its access brackets.
 class KeepAlive {
 public:
-    KeepAlive(Layer *first, Layer *second)
-        : kept_(KeepLayersAlive(this, {first, RootOf(first), second, RootOf(second)})) {}
+    // kept_ is set before `this` goes out as the owner: MinGW's GCC otherwise
+    // warns that the owner may be uninitialised.
+    KeepAlive(Layer *first, Layer *second) : kept_(false) {
+        kept_ = KeepLayersAlive(this, {first, RootOf(first), second, RootOf(second)});
+    }
     ~KeepAlive() {
         if (kept_) LetLayersGo(this);
     }
