@@ -47,7 +47,7 @@ if [ "$demo_only" -eq 1 ]; then
 else
   pkgs=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpixman-1-dev
         libpng-dev pkg-config g++-mingw-w64-i686 dpkg-dev doxygen wine wine32:i386
-        llvm-14 lld-14 clang-14)
+        ffmpeg llvm-14 lld-14 clang-14)
 fi
 
 missing=()
