@@ -80,11 +80,12 @@ struct Knot {
 };
 
 struct SegmentSteps {
-    int32_t e1;    // first difference, 16.16 coverage units
-    int32_t e2;    // second difference, 16.16 coverage units
+    int64_t e1;    // first difference, 16.16 coverage units
+    int64_t e2;    // second difference, 16.16 coverage units
     int32_t iEnd;  // first input sample after the piece
 };
 
+int64_t FloorFixed(double value);
 Knot SplitSegment(const Knot &a, const Knot &b, const LineFunction &line);
 SegmentSteps StepSegment(double sEnd, int32_t iStart, int32_t sampleCount, bool reversed, const LineFunction &line);
 

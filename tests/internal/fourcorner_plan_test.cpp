@@ -281,24 +281,22 @@ TEST(FourCornerResampleTest, StepSegmentGivesFixedPointDifferences) {
     double q0 = 0, qm = quadratic.Position(0.5), q1 = quadratic.Position(1.0);
     double a2 = 2 * (q0 - 2 * qm + q1) / 4 / 4;
     double a1 = (4 * qm - 3 * q0 - q1) / 4;
-    EXPECT_EQ(q.e1, static_cast<int32_t>(std::floor((a1 + a2) * 255 * 65536)));
-    EXPECT_EQ(q.e2, static_cast<int32_t>(std::floor(a2 * 255 * 131072)));
+    EXPECT_EQ(q.e1, static_cast<int64_t>(std::floor((a1 + a2) * 255 * 65536)));
+    EXPECT_EQ(q.e2, static_cast<int64_t>(std::floor(a2 * 255 * 131072)));
     EXPECT_LT(q.e2, 0);
 
     zl::SegmentSteps empty = zl::StepSegment(0.1, 0, 5, false, line);
     EXPECT_EQ(empty.iEnd, 0);
 }
 
-// The resampler divides colour sums by alpha with a multiply and a shift; it
-// must agree with the plain division for every sum and alpha it can meet.
 // The identity line of 13 samples: the third piece runs from sample 6 to 9,
-// and with a = 6/13, b = 9/13, D = (b - a) * 13 the rounded quotients give a
-// first difference just below one output sample.
-TEST(FourCornerResampleTest, StepSegmentOfAnIdentityLineRoundsBelowOneSample) {
+// and with a = 6/13, b = 9/13, D = (b - a) * 13 the rounded quotients land a
+// hair below one output sample per input sample, which must not cost a unit.
+TEST(FourCornerResampleTest, StepSegmentOfAnIdentityLineIsExact) {
     zl::LineFunction line{13, 0, 0, 1};
     zl::SegmentSteps third = zl::StepSegment(0.75, 6, 13, false, line);
     EXPECT_EQ(third.iEnd, 9);
-    EXPECT_EQ(third.e1, 255 * 65536 - 1);
+    EXPECT_EQ(third.e1, 255 * 65536);
     EXPECT_EQ(third.e2, 0);
     zl::SegmentSteps first = zl::StepSegment(0.25, 0, 13, false, line);
     EXPECT_EQ(first.e1, 255 * 65536);
@@ -328,6 +326,8 @@ TEST(FourCornerPlanTest, AConvexQuadCanFoldItsFirstChoice) {
     EXPECT_EQ(zl::HasFourCornerFold(&plan), 0);
 }
 
+// The resampler divides colour sums by alpha with a multiply and a shift; it
+// must agree with the plain division for every sum and alpha it can meet.
 TEST(FourCornerConversionTest, MultiplyShiftDivisionEqualsPlainDivision) {
     for (uint32_t alpha = 1; alpha < 256; ++alpha)
         for (uint32_t sum = 0; sum < 65536; ++sum)

@@ -116,23 +116,52 @@ TEST(TestFourCornerTest, RefusesMissingArguments) {
     EXPECT_EQ(TestFourCorner(q.x, q.y, nullptr), 0);
 }
 
-// The mapping is exact for power-of-two sizes: every knot and piece boundary
-// is a dyadic fraction. Other sizes are not guaranteed: iStart / N rounds, so
-// a piece of a 13-sample line can get a first difference of one 16.16 unit
-// less than 255 (see StepSegmentOfAnIdentityLineRoundsBelowOneSample).
-TEST(FourCornerMapTest, AxisAlignedMappingOntoItsOwnSizeReproducesTheSource) {
-    for (auto size : std::vector<std::pair<int32_t, int32_t>>{{1, 1}, {4, 2}, {16, 16}, {64, 8}, {32, 128}}) {
-        HostCanvas source(size.first, size.second);
-        FillPattern(source, 11);
-        HostCanvas destination(size.first + 3, size.second + 2, 0xDEADBEEFu);
-        ASSERT_EQ(Map(destination, source, Rect(0, 0, size.first, size.second)), 1);
-        for (int32_t y = 0; y < destination.height(); ++y)
-            for (int32_t x = 0; x < destination.width(); ++x) {
-                uint32_t expected = (x < size.first && y < size.second) ? source.at(x, y) : 0xDEADBEEFu;
-                ASSERT_EQ(destination.at(x, y), expected)
-                    << size.first << "x" << size.second << " at " << x << "," << y;
+// Exact scales reproduce the source for every size: the identity, whole-pixel
+// translations (drawn relative to the reported rectangle), mirrors and quarter turns, each given by its corners and by
+// where destination pixel (x, y) comes from (w x h source).
+struct ExactCase {
+    const char *name;
+    bool turned;  // destination is h x w
+    Quad (*corners)(double w, double h);
+    void (*from)(int32_t x, int32_t y, int32_t w, int32_t h, int32_t &sx, int32_t &sy);
+};
+
+const ExactCase kExactCases[] = {
+    {"identity", false, [](double w, double h) { return Rect(0, 0, w, h); },
+     [](int32_t x, int32_t y, int32_t, int32_t, int32_t &sx, int32_t &sy) { sx = x, sy = y; }},
+    {"translated", false, [](double w, double h) { return Rect(3, 2, w + 3, h + 2); },
+     [](int32_t x, int32_t y, int32_t, int32_t, int32_t &sx, int32_t &sy) { sx = x, sy = y; }},
+    {"mirrored", false, [](double w, double h) { return Quad{{w, 0, 0, w}, {0, 0, h, h}}; },
+     [](int32_t x, int32_t y, int32_t w, int32_t, int32_t &sx, int32_t &sy) { sx = w - 1 - x, sy = y; }},
+    {"flipped", false, [](double w, double h) { return Quad{{0, w, w, 0}, {h, h, 0, 0}}; },
+     [](int32_t x, int32_t y, int32_t, int32_t h, int32_t &sx, int32_t &sy) { sx = x, sy = h - 1 - y; }},
+    {"half turn", false, [](double w, double h) { return Quad{{w, 0, 0, w}, {h, h, 0, 0}}; },
+     [](int32_t x, int32_t y, int32_t w, int32_t h, int32_t &sx, int32_t &sy) { sx = w - 1 - x, sy = h - 1 - y; }},
+    {"clockwise", true, [](double w, double h) { return Quad{{h, h, 0, 0}, {0, w, w, 0}}; },
+     [](int32_t x, int32_t y, int32_t, int32_t h, int32_t &sx, int32_t &sy) { sx = y, sy = h - 1 - x; }},
+    {"anticlockwise", true, [](double w, double h) { return Quad{{0, 0, h, h}, {w, 0, 0, w}}; },
+     [](int32_t x, int32_t y, int32_t w, int32_t, int32_t &sx, int32_t &sy) { sx = w - 1 - y, sy = x; }},
+};
+
+TEST(FourCornerMapTest, ExactScalesReproduceTheSourceForEverySize) {
+    for (int32_t w = 1; w <= 24; ++w)
+        for (int32_t h = 1; h <= 24; ++h) {
+            HostCanvas source(w, h);
+            FillPattern(source, static_cast<uint32_t>(w * 100 + h));
+            for (const ExactCase &c : kExactCases) {
+                int32_t dw = c.turned ? h : w, dh = c.turned ? w : h;
+                HostCanvas destination(dw + 2, dh + 2, 0xDEADBEEFu);
+                ASSERT_EQ(Map(destination, source, c.corners(w, h)), 1);
+                for (int32_t y = 0; y < dh + 2; ++y)
+                    for (int32_t x = 0; x < dw + 2; ++x) {
+                        int32_t sx = 0, sy = 0;
+                        c.from(x, y, w, h, sx, sy);
+                        uint32_t expected = (x < dw && y < dh) ? source.at(sx, sy) : 0xDEADBEEFu;
+                        ASSERT_EQ(Hex(destination.at(x, y)), Hex(expected))
+                            << c.name << " " << w << "x" << h << " at " << x << "," << y;
+                    }
             }
-    }
+        }
 }
 
 // A convex quad whose best-scoring plan folds: its top edge is vertical, so
@@ -152,7 +181,7 @@ TEST(FourCornerMapTest, RetriesAnotherPlanWhenTheFirstChoiceFolds) {
     for (int32_t y = 0; y < 2; ++y)
         for (int32_t x = 0; x < 21; ++x) {
             uint32_t expected = 0x12345678u;
-            if (x < 2) expected = (y == 0 ? (x == 0 ? 0xFCu : 0xDDu) : (x == 0 ? 0x33u : 0x65u)) << 24 | 0x336699u;
+            if (x < 2) expected = (y == 0 ? (x == 0 ? 0xFCu : 0xDDu) : (x == 0 ? 0x40u : 0xACu)) << 24 | 0x336699u;
             EXPECT_EQ(destination.at(x, y), expected) << x << "," << y;
         }
 }
@@ -223,18 +252,48 @@ TEST(FourCornerMapTest, ALineInsideOneOutputPixelStoresOnePixelWithItsCoverage) 
     for (int32_t x = 1; x < 4; ++x) EXPECT_EQ(destination.at(x, 0), 0x12345678u);
 }
 
-// Two source pixels stretched over eight: the first output pixel is the first
-// source pixel, the colour moves toward the second, and the last pixels fade
-// toward transparent.
-TEST(FourCornerMapTest, MagnificationBlendsNeighboursAndFadesAtTheEnd) {
-    HostCanvas source(2, 1);
-    source.at(0, 0) = 0xFFFF0000u;
-    source.at(1, 0) = 0xFF0000FFu;
-    HostCanvas destination(8, 1);
-    ASSERT_EQ(Map(destination, source, Rect(0, 0, 8, 1)), 1);
-    const uint32_t expected[8] = {0xFFFF0000u, 0xFFC0003Fu, 0xFF80007Fu, 0xFF4000BFu,
-                                  0xFF0000FFu, 0xC00000FFu, 0x800000FFu, 0x400000FFu};
-    for (int32_t x = 0; x < 8; ++x) EXPECT_EQ(Hex(destination.at(x, 0)), Hex(expected[x])) << x;
+// Enlarged onto whole pixels: every pixel is opaque, and takes the value
+// between the two nearest source pixel centres, linear in the distance, held
+// beyond the first and last centre. Red runs along x and blue along y, so
+// each pass is checked on its own channel.
+double Between(int32_t i, int32_t sourceSize, int32_t size, int32_t step) {
+    double at = std::min(std::max((i + 0.5) * sourceSize / size - 0.5, 0.0), sourceSize - 1.0);
+    return at * step;
+}
+
+TEST(FourCornerMapTest, EnlargedSamplesSitAtTheirCentresAndTheEdgesHold) {
+    struct Case {
+        int32_t sw, sh, w, h;
+    } cases[] = {{4, 1, 40, 3}, {2, 1, 8, 1}, {1, 4, 3, 20}, {3, 2, 30, 16}, {4, 3, 7, 9}};
+    for (const Case &c : cases) {
+        HostCanvas source(c.sw, c.sh);
+        for (int32_t y = 0; y < c.sh; ++y)
+            for (int32_t x = 0; x < c.sw; ++x) source.at(x, y) = 0xFF000000u | (80u * x) << 16 | 60u * y;
+        HostCanvas destination(c.w + 1, c.h + 1);
+        ASSERT_EQ(Map(destination, source, Rect(0, 0, c.w, c.h)), 1);
+        for (int32_t y = 0; y < c.h; ++y)
+            for (int32_t x = 0; x < c.w; ++x) {
+                uint32_t p = destination.at(x, y);
+                ASSERT_EQ(p >> 24, 255u) << c.sw << "x" << c.sh << " at " << x << "," << y;
+                ASSERT_NEAR((p >> 16) & 0xFF, Between(x, c.sw, c.w, 80), 1.5) << c.sw << " at " << x << "," << y;
+                ASSERT_NEAR(p & 0xFF, Between(y, c.sh, c.h, 60), 1.5) << c.sh << " at " << x << "," << y;
+            }
+    }
+}
+
+// Any enlargement that fits the destination draws the whole quad.
+TEST(FourCornerMapTest, LargeEnlargementsCoverTheWholeQuad) {
+    struct Case {
+        int32_t sw, sh, w, h;
+    } cases[] = {{1, 1, 300, 200}, {2, 2, 600, 600}, {7, 5, 800, 800}};
+    for (const Case &c : cases) {
+        HostCanvas source(c.sw, c.sh, 0xFF204060u);
+        HostCanvas destination(c.w + 1, c.h + 1);
+        ASSERT_EQ(Map(destination, source, Rect(0, 0, c.w, c.h)), 1);
+        int64_t opaque = 0;
+        for (uint32_t p : destination.raw()) opaque += p == 0xFF204060u;
+        EXPECT_EQ(opaque, int64_t{c.w} * c.h) << c.sw << "x" << c.sh << " onto " << c.w << "x" << c.h;
+    }
 }
 
 TEST(FourCornerMapTest, TransparentSamplesAreNeverStored) {
@@ -619,7 +678,7 @@ TEST(FourCornerMapTest, PixelsAreTheSameInEveryBuild) {
     FillPattern(source, 77);
     HostCanvas destination(80, 80, 0x80808080u);
     for (const Quad &q : quads) ASSERT_EQ(Map(destination, source, q), 1);
-    EXPECT_EQ(Fnv1a(destination.raw()), 1480522814679048556ull);
+    EXPECT_EQ(Fnv1a(destination.raw()), 4479487289716764487ull);
 }
 
 // Quads that shrink the source along both passes (at most about half its
