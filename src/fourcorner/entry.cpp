@@ -48,7 +48,7 @@ Attempt TryVariant(Layer *destination, Layer *source, FourCornerPlan *plan) {
     LayerPtr intermediate(CreateLayer(plan->interWidth, plan->interHeight, 1));
     if (!intermediate) return Attempt::Failed;
     SetupFirstPass(intermediate.get(), source, plan);
-    if (HasFourCornerFold(plan)) {
+    if (HasFourCornerFold(plan) || HasSecondPassPole(plan)) {
         plan->triedVariants |= 1u << (plan->variant - 1);
         return Attempt::Folded;
     }

@@ -59,6 +59,11 @@ void BoundFourCorner(FourCornerPlan *plan);
 int32_t SolveFourCorner(FourCornerPlan *plan);
 void ChooseFourCornerVariant(FourCornerPlan *plan);
 int32_t HasFourCornerFold(const FourCornerPlan *plan);
+// Non-zero when the chosen plan's second-pass lines have a pole: their
+// position function's denominator vanishes or changes sign inside the line,
+// so that the walk would run the wrong way. Such a plan is retried like one
+// that folds.
+int32_t HasSecondPassPole(const FourCornerPlan *plan);
 int32_t SetupFirstPass(Layer *intermediate, Layer *source, FourCornerPlan *plan);
 int32_t SetupSecondPass(Layer *destination, Layer *intermediate, FourCornerPlan *plan);
 

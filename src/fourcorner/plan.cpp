@@ -140,8 +140,13 @@ int32_t SolveFourCorner(FourCornerPlan *plan) {
     p[5] = y[0];
     p[6] = g;
     p[7] = h;
-    // The denominator g*u + h*v + 1 stays positive on the unit square.
-    return (g > -1.0 && h > -1.0 && g + h > -1.0) ? 1 : 0;
+    // The denominator g*u + h*v + 1 stays positive on the unit square. Three
+    // corners on one line with the middle one at corner 2 give no finite
+    // mapping at all: such a quad is refused, as it is with the middle one at
+    // another corner (where the denominator reaches 0 there).
+    bool finite = std::isfinite(g) && std::isfinite(h) && std::isfinite(p[0]) && std::isfinite(p[1]) &&
+                  std::isfinite(p[3]) && std::isfinite(p[4]);
+    return (finite && g > -1.0 && h > -1.0 && g + h > -1.0) ? 1 : 0;
 }
 
 void ChooseFourCornerVariant(FourCornerPlan *plan) {
@@ -191,6 +196,24 @@ int32_t HasFourCornerFold(const FourCornerPlan *plan) {
     bool firstPositive = a - b > 0.0;
     bool lastPositive = cc - d > 0.0;
     return firstPositive != lastPositive ? 1 : 0;
+}
+
+int32_t HasSecondPassPole(const FourCornerPlan *plan) {
+    const double *p = plan->projection;
+    double a = p[0], b = p[1], c = p[2], d = p[3], e = p[4], f = p[5], g = p[6], h = p[7];
+    // The second pass's denominator o*s + t is the same on every line (c4 and
+    // c6 are 0); these are its c5 and c7.
+    double o, t;
+    switch (plan->variant) {
+        case 1: o = g * b - a * h, t = g * c - a; break;
+        case 2: o = h * d - e * g, t = h * f - e; break;
+        case 3: o = e * g - d * h, t = f * g - d; break;
+        default: o = h * a - g * b, t = h * c - b; break;
+    }
+    double end = o + t;
+    bool positive = t > 0.0 && end > 0.0;
+    bool negative = t < 0.0 && end < 0.0;
+    return positive || negative ? 0 : 1;
 }
 
 bool SourceExtent(Layer *source, int32_t &width, int32_t &height) {

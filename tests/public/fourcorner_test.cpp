@@ -296,6 +296,67 @@ TEST(FourCornerMapTest, LargeEnlargementsCoverTheWholeQuad) {
     }
 }
 
+// The fraction of pixel (px, py) inside a convex quad, from 16 x 16 points.
+double Coverage(const Quad &q, int32_t px, int32_t py) {
+    int32_t inside = 0;
+    for (int32_t i = 0; i < 16; ++i)
+        for (int32_t j = 0; j < 16; ++j) inside += InsideDistance(q, px + (i + 0.5) / 16, py + (j + 0.5) / 16) > 0;
+    return inside / 256.0;
+}
+
+// An opaque source drawn onto quads whose plans meet a pole (a second-pass
+// denominator that vanishes inside a line), strong perspective and slanted
+// edges across enlarged lines: the total alpha follows the covered area,
+// pixels well inside are opaque, and pixels whose neighbours are all outside
+// stay untouched.
+TEST(FourCornerMapTest, DrawnAlphaFollowsTheCoverage) {
+    struct Case {
+        int32_t sw, sh;
+        Quad q;
+    } cases[] = {
+        {9, 5, {{6, 6, 4, 4}, {0, 7, 7, 6}}},    // plan 2 has a pole
+        {12, 2, {{0, 3, 4, 5}, {2, 1, 1, 9}}},   // likewise
+    };
+    for (const Case &c : cases) {
+        LayerRect r{};
+        ASSERT_EQ(TestFourCorner(c.q.x, c.q.y, &r), 1);
+        Quad local = c.q;
+        for (int k = 0; k < 4; ++k) local.x[k] -= r.left, local.y[k] -= r.top;
+        HostCanvas source(c.sw, c.sh, 0xFF336699u);
+        HostCanvas destination(r.right - r.left, r.bottom - r.top);
+        ASSERT_EQ(Map(destination, source, c.q), 1);
+        double drawn = 0, covered = 0;
+        for (int32_t y = 0; y < destination.height(); ++y)
+            for (int32_t x = 0; x < destination.width(); ++x) {
+                double alpha = destination.at(x, y) >> 24, cover = Coverage(local, x, y);
+                drawn += alpha;
+                covered += 255 * cover;
+                double least = 1, most = 0;
+                for (int32_t dy = -1; dy <= 1; ++dy)
+                    for (int32_t dx = -1; dx <= 1; ++dx) {
+                        least = std::min(least, Coverage(local, x + dx, y + dy));
+                        most = std::max(most, Coverage(local, x + dx, y + dy));
+                    }
+                EXPECT_TRUE(least < 1 || alpha >= 240) << c.sw << "x" << c.sh << " hole at " << x << "," << y;
+                EXPECT_TRUE(most > 0 || alpha <= 8) << c.sw << "x" << c.sh << " spill at " << x << "," << y;
+            }
+        EXPECT_NEAR(drawn, covered, 0.1 * covered) << c.sw << "x" << c.sh;
+    }
+}
+
+// Three corners on one line: the quad has no projective mapping, and both
+// operations refuse it, whichever corner lies in the middle.
+TEST(FourCornerMapTest, ThreeCornersOnALineAreRefusedByBoth) {
+    const Quad quads[] = {{{38, 15, 15, 15}, {45, 14, 36, 48}}, {{38, 15, 15, 15}, {45, 36, 14, 48}}};
+    for (const Quad &q : quads) {
+        HostCanvas source(3, 3, 0xFF336699u), destination(30, 40, 0x12345678u);
+        LayerRect r{};
+        EXPECT_EQ(TestFourCorner(q.x, q.y, &r), 0);
+        EXPECT_EQ(Map(destination, source, q), 0);
+        for (uint32_t p : destination.raw()) ASSERT_EQ(p, 0x12345678u);
+    }
+}
+
 TEST(FourCornerMapTest, TransparentSamplesAreNeverStored) {
     HostCanvas destination(12, 12, 0x55AA55AAu);
     Quad q{{1, 10, 11, 2}, {2, 1, 9, 11}};
