@@ -42,26 +42,105 @@ __attribute__((noinline)) int32_t ReportFourCorner(const double *x, const double
 
 enum class Attempt { Drawn, Folded, Failed };
 
+// Runs fn in the library's floating-point environment and hands the caller's
+// back. Host procedures (hooks, receivers) are never called from inside:
+// they run in the host's own environment.
+template <class Fn>
+__attribute__((noinline)) auto Calculate(Fn fn) {
+    ScopedFpEnvironment environment;
+    return fn();
+}
+
+// Straight-alpha pixel between p0 and p1, t / 256 of the way, weighted by
+// alpha so that a transparent neighbour does not darken the colour.
+uint32_t Between(uint32_t p0, uint32_t p1, uint32_t t) {
+    uint32_t w0 = (256 - t) * (p0 >> 24), w1 = t * (p1 >> 24);
+    uint32_t weight = w0 + w1;
+    if (weight == 0) return 0;
+    uint32_t pixel = ((weight + 128) >> 8) << 24;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        uint32_t sum = w0 * ((p0 >> shift) & 0xFF) + w1 * ((p1 >> shift) & 0xFF);
+        pixel |= ((sum + weight / 2) / weight) << shift;
+    }
+    return pixel;
+}
+
+// Enlarges the source across the first pass's lines (rows when `rows`, else
+// columns) into `enlarged`: each new line lies between the two nearest
+// source lines, linear between their centres and held beyond the outer
+// ones. Integer arithmetic only.
+bool EnlargeSource(Layer *enlarged, Layer *source, bool rows) {
+    AccessBracket from(source, nullptr);
+    if (!from.Opened()) return false;
+    AccessBracket to(enlarged, nullptr);
+    if (!to.Opened()) return false;
+    const LayerAccess &src = from.Access();
+    const LayerAccess &dst = to.Access();
+    int64_t lines = rows ? src.height : src.width, count = rows ? dst.height : dst.width;
+    int32_t samples = rows ? src.width : src.height;
+    if ((rows ? dst.width : dst.height) != samples || lines <= 0) return false;
+    auto at = [](const LayerAccess &a, bool byRow, int64_t line, int32_t sample) -> uint32_t * {
+        int32_t x = static_cast<int32_t>(byRow ? sample : line), y = static_cast<int32_t>(byRow ? line : sample);
+        return reinterpret_cast<uint32_t *>(reinterpret_cast<uint8_t *>(a.pixels) +
+                                            static_cast<intptr_t>(y) * a.rowBytes) + x;
+    };
+    for (int64_t i = 0; i < count; ++i) {
+        // Source position of line i's centre, minus half a line, in units of
+        // 1 / (2 * count) line.
+        int64_t position = (2 * i + 1) * lines - count;
+        int64_t first = 0, t = 0;
+        if (position > 0) {
+            first = position / (2 * count);
+            t = (position % (2 * count)) * 256 / (2 * count);
+        }
+        int64_t second = first + 1 < lines ? first + 1 : first;
+        for (int32_t k = 0; k < samples; ++k)
+            *at(dst, rows, i, k) = Between(*at(src, rows, first, k), *at(src, rows, second, k), static_cast<uint32_t>(t));
+    }
+    return true;
+}
+
 // One pass plan: both passes through a fresh intermediate layer, unless the
-// plan's first pass would fold.
+// plan's first pass would fold or its second pass meet a pole. When the
+// first pass's lines would each be stretched across many destination
+// pixels, the source is first enlarged along that axis.
 Attempt TryVariant(Layer *destination, Layer *source, FourCornerPlan *plan) {
+    LayerPtr enlarged;
+    int32_t lines = Calculate([&] { return FirstPassLinesNeeded(plan); });
+    if (lines > 0) {
+        bool rows = plan->variant == 1 || plan->variant == 3;
+        int32_t width = rows ? plan->sourceWidth : lines, height = rows ? lines : plan->sourceHeight;
+        enlarged.reset(CreateLayer(width, height, 1));
+        // Without room for the copy the plan is drawn from the source itself.
+        if (enlarged && EnlargeSource(enlarged.get(), source, rows)) {
+            plan->sourceWidth = width;
+            plan->sourceHeight = height;
+            if (rows) (plan->variant == 1 ? plan->interHeight : plan->interWidth) = lines;
+            else (plan->variant == 2 ? plan->interWidth : plan->interHeight) = lines;
+            source = enlarged.get();
+        }
+    }
     LayerPtr intermediate(CreateLayer(plan->interWidth, plan->interHeight, 1));
     if (!intermediate) return Attempt::Failed;
-    SetupFirstPass(intermediate.get(), source, plan);
-    if (HasFourCornerFold(plan) || HasSecondPassPole(plan)) {
+    bool folds = Calculate([&] {
+        SetupFirstPass(intermediate.get(), source, plan);
+        return HasFourCornerFold(plan) || HasSecondPassPole(plan);
+    });
+    if (folds) {
         plan->triedVariants |= 1u << (plan->variant - 1);
         return Attempt::Folded;
     }
     if (ResamplePass(intermediate.get(), source, plan) == 0) return Attempt::Failed;
-    if (SetupSecondPass(destination, intermediate.get(), plan) == 0) return Attempt::Failed;
+    if (Calculate([&] { return SetupSecondPass(destination, intermediate.get(), plan); }) == 0)
+        return Attempt::Failed;
     if (ResamplePass(destination, intermediate.get(), plan) == 0) return Attempt::Failed;
     plan->triedVariants = FourCornerAllVariants;
     return Attempt::Drawn;
 }
 
-// The work of FourCornerMapLayer, in the known floating-point environment.
-__attribute__((noinline)) int32_t MapFourCorner(Layer *destination, Layer *source, const double *x,
-                                                const double *y) {
+// The work of FourCornerMapLayer, in the caller's floating-point environment:
+// the library's own arithmetic switches to its environment where it runs.
+int32_t MapFourCorner(Layer *destination, Layer *source, const double *x, const double *y) {
     PlanPtr plan = NewPlan();
     if (!plan) return 0;
     if (source == nullptr) return 0;
@@ -74,7 +153,7 @@ __attribute__((noinline)) int32_t MapFourCorner(Layer *destination, Layer *sourc
     if (!SourceExtent(source, width, height)) width = height = 0;
     bool drawn = false;
     while (plan->triedVariants != FourCornerAllVariants) {
-        if (PlanFourCorner(width, height, x, y, plan.get()) == 0) return 0;
+        if (Calculate([&] { return PlanFourCorner(width, height, x, y, plan.get()); }) == 0) return 0;
         Attempt attempt = TryVariant(destination, source, plan.get());
         if (attempt == Attempt::Failed) return 0;
         drawn = attempt == Attempt::Drawn;
@@ -97,7 +176,6 @@ int32_t ZL_CALL TestFourCorner(const double *x, const double *y, LayerRect *rect
 }
 
 int32_t ZL_CALL FourCornerMapLayer(Layer *destination, Layer *source, const double *x, const double *y) {
-    ScopedFpEnvironment environment;
     return MapFourCorner(destination, source, x, y);
 }
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -41,27 +42,20 @@ int32_t BestUntriedVariant(const double *scores, uint32_t tried) {
 struct PassSize {
     int32_t width;
     int32_t height;
-    int32_t rowBytes;
 };
 
-PassSize IntermediateSize(Layer *intermediate) {
-    return PassSize{intermediate->width, intermediate->height, intermediate->rowBytes};
-}
+PassSize IntermediateSize(Layer *intermediate) { return PassSize{intermediate->width, intermediate->height}; }
 
 void SetInput(FourCornerPlan *plan, const PassSize &layer, bool alongRow) {
     plan->inSamplesAlongRow = alongRow ? 1 : 0;
     plan->inSamples = alongRow ? layer.width : layer.height;
     plan->inLines = alongRow ? layer.height : layer.width;
-    plan->inSampleStep = alongRow ? 4 : layer.rowBytes;
-    plan->inLineStep = alongRow ? layer.rowBytes : 4;
 }
 
 void SetOutput(FourCornerPlan *plan, const PassSize &layer, bool alongRow) {
     plan->outSamplesAlongRow = alongRow ? 1 : 0;
     plan->outSamples = alongRow ? layer.width : layer.height;
     plan->outLines = alongRow ? layer.height : layer.width;
-    plan->outSampleStep = alongRow ? 4 : layer.rowBytes;
-    plan->outLineStep = alongRow ? layer.rowBytes : 4;
     plan->storeSamples = plan->outSamples;
     plan->storeLines = plan->outLines;
 }
@@ -198,6 +192,38 @@ int32_t HasFourCornerFold(const FourCornerPlan *plan) {
     return firstPositive != lastPositive ? 1 : 0;
 }
 
+int32_t FirstPassLinesNeeded(const FourCornerPlan *plan) {
+    const double *p = plan->projection;
+    double a = p[0], b = p[1], c = p[2], d = p[3], e = p[4], f = p[5], g = p[6], h = p[7];
+    // The first pass's lines are source rows (parameter v) in plans 1 and 3,
+    // columns (u) in 2 and 4; the second pass runs along destination y in
+    // plans 1 and 4, x in 2 and 3. The largest derivative of that coordinate
+    // by the line parameter is how many destination pixels the lines must
+    // be spread over; it is largest at the square's edges, sampled here.
+    bool rows = plan->variant == 1 || plan->variant == 3;
+    bool alongY = plan->variant == 1 || plan->variant == 4;
+    double ka = alongY ? d : a, kb = alongY ? e : b, kc = alongY ? f : c;
+    double largest = 0;
+    for (int i = 0; i <= 4; ++i)
+        for (int k = 0; k <= 4; ++k) {
+            double u = i / 4.0, v = k / 4.0;
+            double den = g * u + h * v + 1, num = ka * u + kb * v + kc;
+            double slope = ((rows ? kb : ka) * den - num * (rows ? h : g)) / (den * den);
+            if (std::fabs(slope) > largest) largest = std::fabs(slope);
+        }
+    int32_t lines = rows ? plan->sourceHeight : plan->sourceWidth;
+    int32_t samples = rows ? plan->sourceWidth : plan->sourceHeight;
+    // Never more lines than the box holds twice over, nor an enlarged copy
+    // of more than 2^24 pixels.
+    double limit = 2.0 * std::max(plan->boxWidth, plan->boxHeight) + 2;
+    double byMemory = 16777216.0 / std::max(samples, 1);
+    if (limit > byMemory) limit = byMemory;
+    // Rounded down, so that the second pass still enlarges a little and
+    // keeps an edge that lies on a pixel boundary opaque to its last pixel.
+    double needed = std::floor(std::min(largest, limit));
+    return needed > lines ? static_cast<int32_t>(needed) : 0;
+}
+
 int32_t HasSecondPassPole(const FourCornerPlan *plan) {
     const double *p = plan->projection;
     double a = p[0], b = p[1], c = p[2], d = p[3], e = p[4], f = p[5], g = p[6], h = p[7];
@@ -264,8 +290,9 @@ void DestinationExtent(const Layer *destination, int32_t &width, int32_t &height
 
 int32_t SetupFirstPass(Layer *intermediate, Layer *source, FourCornerPlan *plan) {
     if (intermediate == nullptr || source == nullptr || plan == nullptr) return 0;
-    PassSize in{0, 0, source->rowBytes};
-    SourceExtent(source, in.width, in.height);
+    // The source's visible size, as planned (the caller may hand in an
+    // enlarged copy and its size).
+    PassSize in{plan->sourceWidth, plan->sourceHeight};
     PassSize out = IntermediateSize(intermediate);
     const double *p = plan->projection;
     double a = p[0], b = p[1], c = p[2], d = p[3], e = p[4], f = p[5], g = p[6], h = p[7];
@@ -297,7 +324,7 @@ int32_t SetupFirstPass(Layer *intermediate, Layer *source, FourCornerPlan *plan)
 int32_t SetupSecondPass(Layer *destination, Layer *intermediate, FourCornerPlan *plan) {
     if (destination == nullptr || intermediate == nullptr || plan == nullptr) return 0;
     PassSize in = IntermediateSize(intermediate);
-    PassSize out{0, 0, destination->rowBytes};
+    PassSize out{0, 0};
     DestinationExtent(destination, out.width, out.height);
     // Plans 1 and 4 resample intermediate columns into destination columns,
     // plans 2 and 3 rows into rows.

@@ -4,6 +4,7 @@
 #include "fourcorner/divide.h"
 #include "fourcorner/fourcorner.h"
 #include "layer/layer.h"
+#include "module/fp_env.h"
 
 namespace zl {
 
@@ -26,7 +27,8 @@ const PieceLayout &PiecesFor(int32_t sampleCount) {
     return eight;
 }
 
-// Nine knots, each split between two earlier ones, in the documented order.
+// Nine knots: s0 = 0 and s8 = 1, then s4 split from (s0, s8), s2 from
+// (s0, s4), s6 from (s4, s8), and s1, s3, s5, s7 from the pairs around them.
 void ComputeKnots(const LineFunction &line, Knot (&knots)[9]) {
     knots[0] = Knot{0.0, line.m / line.t};
     knots[8] = Knot{1.0, (line.l + line.m) / (line.o + line.t)};
@@ -316,7 +318,9 @@ OutputLines OutputOf(const LayerAccess &access, const FourCornerPlan &plan) {
     return out;
 }
 
-void ResampleLines(const LayerAccess &outAccess, const LayerAccess &inAccess, const FourCornerPlan &plan) {
+// Runs in the library's floating-point environment; not inlined, so that
+// none of its arithmetic moves out of it.
+__attribute__((noinline)) void ResampleLines(const LayerAccess &outAccess, const LayerAccess &inAccess, const FourCornerPlan &plan) {
     if (plan.inSamples <= 0 || plan.inLines <= 0) return;
     InputLines in = InputOf(inAccess, plan);
     OutputLines out = OutputOf(outAccess, plan);
@@ -413,7 +417,12 @@ int32_t ResamplePass(Layer *output, Layer *input, const FourCornerPlan *plan) {
     LayerAccess inAccess;
     bool outOpen = BeginLayerAccess(&outAccess, output, nullptr) != 0;
     bool inOpen = BeginLayerAccess(&inAccess, input, nullptr) != 0;
-    if (outOpen && inOpen && plan != nullptr) ResampleLines(outAccess, inAccess, *plan);
+    // The accesses may call the host's hooks: they run in the host's own
+    // floating-point environment, the lines in the library's.
+    if (outOpen && inOpen && plan != nullptr) {
+        ScopedFpEnvironment environment;
+        ResampleLines(outAccess, inAccess, *plan);
+    }
     EndLayerAccess(&inAccess);
     return EndLayerAccess(&outAccess);
 }
