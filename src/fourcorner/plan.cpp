@@ -196,20 +196,22 @@ int32_t FirstPassLinesNeeded(const FourCornerPlan *plan) {
     const double *p = plan->projection;
     double a = p[0], b = p[1], c = p[2], d = p[3], e = p[4], f = p[5], g = p[6], h = p[7];
     // The first pass's lines are source rows (parameter v) in plans 1 and 3,
-    // columns (u) in 2 and 4; the second pass runs along destination y in
-    // plans 1 and 4, x in 2 and 3. The largest derivative of that coordinate
-    // by the line parameter is how many destination pixels the lines must
-    // be spread over; it is largest at the square's edges, sampled here.
+    // columns (u) in 2 and 4. From one line to the next the destination
+    // point moves by the derivative along that parameter over the line
+    // count: across, that is the band one line covers in the second pass;
+    // along, the step its ends take on a slanted edge. Both stay within
+    // about a pixel when there are as many lines as the larger derivative
+    // component, which is largest at the square's edges, sampled here.
     bool rows = plan->variant == 1 || plan->variant == 3;
-    bool alongY = plan->variant == 1 || plan->variant == 4;
-    double ka = alongY ? d : a, kb = alongY ? e : b, kc = alongY ? f : c;
     double largest = 0;
     for (int i = 0; i <= 4; ++i)
         for (int k = 0; k <= 4; ++k) {
             double u = i / 4.0, v = k / 4.0;
-            double den = g * u + h * v + 1, num = ka * u + kb * v + kc;
-            double slope = ((rows ? kb : ka) * den - num * (rows ? h : g)) / (den * den);
-            if (std::fabs(slope) > largest) largest = std::fabs(slope);
+            double den = g * u + h * v + 1;
+            double nx = a * u + b * v + c, ny = d * u + e * v + f;
+            double dx = ((rows ? b : a) * den - nx * (rows ? h : g)) / (den * den);
+            double dy = ((rows ? e : d) * den - ny * (rows ? h : g)) / (den * den);
+            largest = std::max(largest, std::max(std::fabs(dx), std::fabs(dy)));
         }
     int32_t lines = rows ? plan->sourceHeight : plan->sourceWidth;
     int32_t samples = rows ? plan->sourceWidth : plan->sourceHeight;
