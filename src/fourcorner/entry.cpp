@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "fourcorner/fourcorner.h"
 #include "layer/layer.h"
@@ -100,26 +101,33 @@ bool EnlargeSource(Layer *enlarged, Layer *source, bool rows) {
     return true;
 }
 
-// One pass plan: both passes through a fresh intermediate layer, unless the
-// plan's first pass would fold or its second pass meet a pole. When the
-// first pass's lines would each be stretched across many destination
-// pixels, the source is first enlarged along that axis.
-Attempt TryVariant(Layer *destination, Layer *source, FourCornerPlan *plan) {
-    LayerPtr enlarged;
+// Enlarges the source across the first pass's lines when each would
+// otherwise cover many destination pixels across, and points the plan and
+// `source` at the copy and `intermediate` at an intermediate layer of the
+// copy's size. Without room for either, everything stays as it was.
+void EnlargeAcrossLines(LayerPtr &enlarged, LayerPtr &intermediate, Layer *&source, FourCornerPlan *plan) {
     int32_t lines = Calculate([&] { return FirstPassLinesNeeded(plan); });
-    if (lines > 0) {
-        bool rows = plan->variant == 1 || plan->variant == 3;
-        int32_t width = rows ? plan->sourceWidth : lines, height = rows ? lines : plan->sourceHeight;
-        enlarged.reset(CreateLayer(width, height, 1));
-        // Without room for the copy the plan is drawn from the source itself.
-        if (enlarged && EnlargeSource(enlarged.get(), source, rows)) {
-            plan->sourceWidth = width;
-            plan->sourceHeight = height;
-            if (rows) (plan->variant == 1 ? plan->interHeight : plan->interWidth) = lines;
-            else (plan->variant == 2 ? plan->interWidth : plan->interHeight) = lines;
-            source = enlarged.get();
-        }
-    }
+    if (lines <= 0) return;
+    bool rows = plan->variant == 1 || plan->variant == 3;
+    int32_t width = rows ? plan->sourceWidth : lines, height = rows ? lines : plan->sourceHeight;
+    int32_t interWidth = plan->interWidth, interHeight = plan->interHeight;
+    (plan->variant == 1 || plan->variant == 4 ? interHeight : interWidth) = lines;
+    LayerPtr copy(CreateLayer(width, height, 1));
+    if (!copy) return;
+    LayerPtr wider(CreateLayer(interWidth, interHeight, 1));
+    if (!wider || !EnlargeSource(copy.get(), source, rows)) return;
+    plan->sourceWidth = width;
+    plan->sourceHeight = height;
+    plan->interWidth = interWidth;
+    plan->interHeight = interHeight;
+    source = copy.get();
+    enlarged = std::move(copy);
+    intermediate = std::move(wider);
+}
+
+// One pass plan: both passes through a fresh intermediate layer, unless the
+// plan's first pass would fold or its second pass meet a pole.
+Attempt TryVariant(Layer *destination, Layer *source, FourCornerPlan *plan) {
     LayerPtr intermediate(CreateLayer(plan->interWidth, plan->interHeight, 1));
     if (!intermediate) return Attempt::Failed;
     bool folds = Calculate([&] {
@@ -130,6 +138,9 @@ Attempt TryVariant(Layer *destination, Layer *source, FourCornerPlan *plan) {
         plan->triedVariants |= 1u << (plan->variant - 1);
         return Attempt::Folded;
     }
+    LayerPtr enlarged;
+    EnlargeAcrossLines(enlarged, intermediate, source, plan);
+    Calculate([&] { return SetupFirstPass(intermediate.get(), source, plan); });
     if (ResamplePass(intermediate.get(), source, plan) == 0) return Attempt::Failed;
     if (Calculate([&] { return SetupSecondPass(destination, intermediate.get(), plan); }) == 0)
         return Attempt::Failed;

@@ -821,4 +821,48 @@ TEST(FourCornerFpTest, CallerEnvironmentIsKeptAndDoesNotChangeThePixels) {
     EXPECT_EQ(expected.raw(), actual.raw());
 }
 
+// Host procedures run in the host's own environment: the access hooks of
+// both roots and the update receiver see exactly what the caller set.
+std::vector<FpState> seenByHost;
+int32_t ZL_CALL RecordFpBegin(Layer *, void *) {
+    seenByHost.push_back(ReadFpState());
+    return 1;
+}
+int32_t ZL_CALL RecordFpEnd(Layer *, Layer *) {
+    seenByHost.push_back(ReadFpState());
+    return 1;
+}
+int32_t ZL_CALL RecordFpNotify(Layer *, LayerNotifier *) {
+    seenByHost.push_back(ReadFpState());
+    return 1;
+}
+
+TEST(FourCornerFpTest, HostProceduresRunInTheCallersEnvironment) {
+    FpState original = ReadFpState();
+    HostCanvas source(7, 5, 0xFF336699u), destination(30, 30);
+    for (Layer *root : {source.layer(), destination.layer()}) {
+        root->beginAccess = RecordFpBegin;
+        root->endAccess = RecordFpEnd;
+    }
+    LayerNotifier update{RecordFpNotify}, driver{[](Layer *, LayerNotifier *) -> int32_t {
+                             notifyResult = FourCornerMapLayer(notifyDestination, notifySource, notifyX, notifyY);
+                             return 1;
+                         }};
+    destination.layer()->updateNotifier = &update;
+    HostCanvas trigger(1, 1);
+    trigger.layer()->updateNotifier = &driver;
+    Quad q{{2.5, 27, 25, 1}, {1, 3.5, 28, 26}};
+    notifySource = source.layer(), notifyDestination = destination.layer(), notifyX = q.x, notifyY = q.y;
+    seenByHost.clear();
+    WriteFpState(kHostileX87, kHostileMxcsr);
+    UpdateLayerEx(trigger.layer());
+    WriteFpState(original.x87Control, original.mxcsr);
+    EXPECT_EQ(notifyResult, 1);
+    ASSERT_EQ(seenByHost.size(), 5u);  // two accesses, then the update
+    for (const FpState &s : seenByHost) {
+        EXPECT_EQ(Hex(s.x87Control), Hex(kHostileX87));
+        EXPECT_EQ(Hex(s.mxcsr), Hex(kHostileMxcsr));
+    }
+}
+
 }  // namespace
