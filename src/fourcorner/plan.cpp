@@ -215,10 +215,12 @@ int32_t FirstPassLinesNeeded(const FourCornerPlan *plan) {
         }
     int32_t lines = rows ? plan->sourceHeight : plan->sourceWidth;
     int32_t samples = rows ? plan->sourceWidth : plan->sourceHeight;
-    // Never more lines than the box holds twice over, nor an enlarged copy
-    // of more than 2^24 pixels.
-    double limit = 2.0 * std::max(plan->boxWidth, plan->boxHeight) + 2;
-    double byMemory = 16777216.0 / std::max(samples, 1);
+    // Strong perspective needs many more lines near its near edge than the
+    // box is wide; the count stays below 16 times the box and keeps the copy
+    // and the intermediate layer within 2^24 pixels each.
+    int32_t along = plan->variant == 1 || plan->variant == 4 ? plan->boxWidth : plan->boxHeight;
+    double limit = 16.0 * std::max(plan->boxWidth, plan->boxHeight) + 2;
+    double byMemory = 16777216.0 / std::max(std::max(samples, along), 1);
     if (limit > byMemory) limit = byMemory;
     // Rounded down, so that the second pass still enlarges a little and
     // keeps an edge that lies on a pixel boundary opaque to its last pixel.
