@@ -102,6 +102,10 @@ struct LineSetup {
 // centre, linear between input sample centres and held beyond the first and
 // last one, so that only the partly covered pixels at the two ends of a line
 // lose alpha.
+//
+// The walk's state is never reached through the output pixels: the member
+// functions take `this` as restrict, so that a stored pixel does not make
+// the compiler reload the state.
 class LineWalk {
 public:
     LineWalk(const LineSetup &line, int32_t first, int64_t skip, int64_t remaining)
@@ -111,24 +115,24 @@ public:
 
     // Walks the line from an output sample that is already `covered` / 255
     // used up.
-    void Run(uint32_t covered);
+    void Run(uint32_t covered) __restrict__;
 
 private:
-    bool LoadPiece(int32_t iStart);
-    uint32_t Sample(int32_t j) const {
+    bool LoadPiece(int32_t iStart) __restrict__;
+    uint32_t Sample(int32_t j) const __restrict__ {
         if (j < 0 || j >= line_.readable) return 0;
         return *reinterpret_cast<const uint32_t *>(line_.inLine + static_cast<intptr_t>(j) * line_.inSampleStep);
     }
-    void Store();
-    bool Emit();
-    void Finish() {
+    void Store() __restrict__;
+    bool Emit() __restrict__;
+    void Finish() __restrict__ {
         if (skip_ == 0) Store();
     }
-    bool Advance();
+    bool Advance() __restrict__;
     // Input sample j, extent w, before the output sample that starts u into
     // it: the value at that output sample's centre.
-    void Interpolate();
-    bool IsLastSample() const { return j_ + 1 >= line_.sampleCount; }
+    void Interpolate() __restrict__;
+    bool IsLastSample() const __restrict__ { return j_ + 1 >= line_.sampleCount; }
 
     const LineSetup &line_;
     const PieceLayout &pieces_;
@@ -148,7 +152,7 @@ private:
     uint64_t u_ = 0;  // its part given out
 };
 
-bool LineWalk::LoadPiece(int32_t iStart) {
+bool LineWalk::LoadPiece(int32_t iStart) __restrict__ {
     while (++piece_ < pieces_.count) {
         SegmentSteps steps =
             StepSegment(line_.knots[pieces_.endKnots[piece_]].s, iStart, line_.sampleCount, line_.reversed, *line_.fn);
@@ -162,7 +166,7 @@ bool LineWalk::LoadPiece(int32_t iStart) {
     return false;
 }
 
-void LineWalk::Store() {
+void LineWalk::Store() __restrict__ {
     if (index_ < line_.storeLo || index_ >= line_.storeHi) return;
     uint32_t pixel = sums_.Pixel();
     if (pixel != 0)
@@ -170,7 +174,7 @@ void LineWalk::Store() {
 }
 
 // The current output sample is complete. False when the line has ended.
-bool LineWalk::Emit() {
+bool LineWalk::Emit() __restrict__ {
     if (skip_ > 0) {
         --skip_;
         return true;
@@ -186,7 +190,7 @@ bool LineWalk::Emit() {
 static uint64_t ExtentOf(int64_t whole) { return whole < 0 ? 0 : static_cast<uint64_t>(whole); }
 
 // Next input sample. False when the line's input is used up.
-bool LineWalk::Advance() {
+bool LineWalk::Advance() __restrict__ {
     ++j_;
     if (--pieceLeft_ == 0) {
         // A new piece starts with its own first difference: stepping it once
@@ -202,7 +206,7 @@ bool LineWalk::Advance() {
     return true;
 }
 
-void LineWalk::Interpolate() {
+void LineWalk::Interpolate() __restrict__ {
     // Twice the centre's offset into sample j, against twice the half-way
     // point w: past it the value moves toward sample j + 1, before it toward
     // j - 1, in proportion to the distance in input samples.
@@ -215,7 +219,7 @@ void LineWalk::Interpolate() {
     sums_.Add(Sample(neighbour), static_cast<uint32_t>(mix));
 }
 
-void LineWalk::Run(uint32_t covered) {
+void LineWalk::Run(uint32_t covered) __restrict__ {
     if (!LoadPiece(0)) return;
     if (static_cast<int64_t>(e1_) > int64_t{255} << 16) {
         // An enlarged line: its sample boundaries are rounded up, like its
