@@ -198,20 +198,27 @@ int32_t FirstPassLinesNeeded(const FourCornerPlan *plan) {
     // The first pass's lines are source rows (parameter v) in plans 1 and 3,
     // columns (u) in 2 and 4. From one line to the next the destination
     // point moves by the derivative along that parameter over the line
-    // count: across, that is the band one line covers in the second pass;
-    // along, the step its ends take on a slanted edge. Both stay within
-    // about a pixel when there are as many lines as the larger derivative
-    // component, which is largest at the square's edges, sampled here.
+    // count, and the second pass, which runs along destination y in plans 1
+    // and 4 and x in 2 and 3, meets the next line after the derivative taken
+    // along its own direction (the other destination coordinate held). All
+    // stay within about a pixel when there are as many lines as the largest
+    // of them, which are largest at the square's edges, sampled here.
     bool rows = plan->variant == 1 || plan->variant == 3;
+    bool alongY = plan->variant == 1 || plan->variant == 4;
     double largest = 0;
     for (int i = 0; i <= 4; ++i)
         for (int k = 0; k <= 4; ++k) {
             double u = i / 4.0, v = k / 4.0;
             double den = g * u + h * v + 1;
-            double nx = a * u + b * v + c, ny = d * u + e * v + f;
-            double dx = ((rows ? b : a) * den - nx * (rows ? h : g)) / (den * den);
-            double dy = ((rows ? e : d) * den - ny * (rows ? h : g)) / (den * den);
-            largest = std::max(largest, std::max(std::fabs(dx), std::fabs(dy)));
+            double x = (a * u + b * v + c) / den, y = (d * u + e * v + f) / den;
+            double xu = (a - x * g) / den, xv = (b - x * h) / den, yu = (d - y * g) / den, yv = (e - y * h) / den;
+            double xp = rows ? xv : xu, yp = rows ? yv : yu, xq = rows ? xu : xv, yq = rows ? yu : yv;
+            // Along the second pass: y moves by yp - yq * xp / xq when x is
+            // held (plans 1 and 4), x by xp - xq * yp / yq when y is.
+            double second = alongY ? yp - yq * xp / xq : xp - xq * yp / yq;
+            double step = std::max(std::fabs(xp), std::fabs(yp));
+            if (std::fabs(second) > step) step = std::fabs(second);  // not a number loses
+            largest = std::max(largest, step);
         }
     int32_t lines = rows ? plan->sourceHeight : plan->sourceWidth;
     int32_t samples = rows ? plan->sourceWidth : plan->sourceHeight;

@@ -735,7 +735,7 @@ TEST(FourCornerMapTest, PixelsAreTheSameInEveryBuild) {
     FillPattern(source, 77);
     HostCanvas destination(80, 80, 0x80808080u);
     for (const Quad &q : quads) ASSERT_EQ(Map(destination, source, q), 1);
-    EXPECT_EQ(Fnv1a(destination.raw()), 13772862389848128476ull);
+    EXPECT_EQ(Fnv1a(destination.raw()), 10641834571652881694ull);
 }
 
 // Quads that shrink the source along both passes (at most about half its
