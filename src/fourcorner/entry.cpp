@@ -55,6 +55,14 @@ __attribute__((noinline)) auto Calculate(Fn fn) {
 // Straight-alpha pixel between p0 and p1, t / 256 of the way, weighted by
 // alpha so that a transparent neighbour does not darken the colour.
 uint32_t Between(uint32_t p0, uint32_t p1, uint32_t t) {
+    if (t == 0) return (p0 >> 24) != 0 ? p0 : 0;
+    if ((p0 >> 24) == (p1 >> 24) && (p0 >> 24) != 0) {
+        // Equal alphas cancel: the same result without a division.
+        uint32_t pixel = p0 & 0xFF000000u;
+        for (int shift = 0; shift <= 16; shift += 8)
+            pixel |= (((256 - t) * ((p0 >> shift) & 0xFF) + t * ((p1 >> shift) & 0xFF) + 128) >> 8) << shift;
+        return pixel;
+    }
     uint32_t w0 = (256 - t) * (p0 >> 24), w1 = t * (p1 >> 24);
     uint32_t weight = w0 + w1;
     if (weight == 0) return 0;

@@ -231,8 +231,10 @@ int32_t FirstPassLinesNeeded(const FourCornerPlan *plan) {
     if (limit > byMemory) limit = byMemory;
     // Rounded down, so that the second pass still enlarges a little and
     // keeps an edge that lies on a pixel boundary opaque to its last pixel.
+    // Lines up to one and a half pixels apart are left as they are: their
+    // steps do not show, and the copy would cost a pass over the source.
     double needed = std::floor(std::min(largest, limit));
-    return needed > lines ? static_cast<int32_t>(needed) : 0;
+    return needed > 1.5 * lines ? static_cast<int32_t>(needed) : 0;
 }
 
 int32_t HasSecondPassPole(const FourCornerPlan *plan) {

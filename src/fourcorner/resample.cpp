@@ -152,7 +152,7 @@ private:
     uint64_t u_ = 0;  // its part given out
 };
 
-bool LineWalk::LoadPiece(int32_t iStart) __restrict__ {
+inline __attribute__((always_inline)) bool LineWalk::LoadPiece(int32_t iStart) __restrict__ {
     while (++piece_ < pieces_.count) {
         SegmentSteps steps =
             StepSegment(line_.knots[pieces_.endKnots[piece_]].s, iStart, line_.sampleCount, line_.reversed, *line_.fn);
@@ -166,7 +166,7 @@ bool LineWalk::LoadPiece(int32_t iStart) __restrict__ {
     return false;
 }
 
-void LineWalk::Store() __restrict__ {
+inline __attribute__((always_inline)) void LineWalk::Store() __restrict__ {
     if (index_ < line_.storeLo || index_ >= line_.storeHi) return;
     uint32_t pixel = sums_.Pixel();
     if (pixel != 0)
@@ -174,7 +174,7 @@ void LineWalk::Store() __restrict__ {
 }
 
 // The current output sample is complete. False when the line has ended.
-bool LineWalk::Emit() __restrict__ {
+inline __attribute__((always_inline)) bool LineWalk::Emit() __restrict__ {
     if (skip_ > 0) {
         --skip_;
         return true;
@@ -190,7 +190,7 @@ bool LineWalk::Emit() __restrict__ {
 static uint64_t ExtentOf(int64_t whole) { return whole < 0 ? 0 : static_cast<uint64_t>(whole); }
 
 // Next input sample. False when the line's input is used up.
-bool LineWalk::Advance() __restrict__ {
+inline __attribute__((always_inline)) bool LineWalk::Advance() __restrict__ {
     ++j_;
     if (--pieceLeft_ == 0) {
         // A new piece starts with its own first difference: stepping it once
@@ -206,7 +206,7 @@ bool LineWalk::Advance() __restrict__ {
     return true;
 }
 
-void LineWalk::Interpolate() __restrict__ {
+inline __attribute__((always_inline)) void LineWalk::Interpolate() __restrict__ {
     // Twice the centre's offset into sample j, against twice the half-way
     // point w: past it the value moves toward sample j + 1, before it toward
     // j - 1, in proportion to the distance in input samples.
