@@ -116,50 +116,31 @@ TEST(TestFourCornerTest, RefusesMissingArguments) {
     EXPECT_EQ(TestFourCorner(q.x, q.y, nullptr), 0);
 }
 
-// Exact scales reproduce the source for every size: the identity, whole-pixel
-// translations (drawn relative to the reported rectangle), mirrors and quarter turns, each given by its corners and by
-// where destination pixel (x, y) comes from (w x h source).
-struct ExactCase {
-    const char *name;
-    bool turned;  // destination is h x w
-    Quad (*corners)(double w, double h);
-    void (*from)(int32_t x, int32_t y, int32_t w, int32_t h, int32_t &sx, int32_t &sy);
-};
-
-const ExactCase kExactCases[] = {
-    {"identity", false, [](double w, double h) { return Rect(0, 0, w, h); },
-     [](int32_t x, int32_t y, int32_t, int32_t, int32_t &sx, int32_t &sy) { sx = x, sy = y; }},
-    {"translated", false, [](double w, double h) { return Rect(3, 2, w + 3, h + 2); },
-     [](int32_t x, int32_t y, int32_t, int32_t, int32_t &sx, int32_t &sy) { sx = x, sy = y; }},
-    {"mirrored", false, [](double w, double h) { return Quad{{w, 0, 0, w}, {0, 0, h, h}}; },
-     [](int32_t x, int32_t y, int32_t w, int32_t, int32_t &sx, int32_t &sy) { sx = w - 1 - x, sy = y; }},
-    {"flipped", false, [](double w, double h) { return Quad{{0, w, w, 0}, {h, h, 0, 0}}; },
-     [](int32_t x, int32_t y, int32_t, int32_t h, int32_t &sx, int32_t &sy) { sx = x, sy = h - 1 - y; }},
-    {"half turn", false, [](double w, double h) { return Quad{{w, 0, 0, w}, {h, h, 0, 0}}; },
-     [](int32_t x, int32_t y, int32_t w, int32_t h, int32_t &sx, int32_t &sy) { sx = w - 1 - x, sy = h - 1 - y; }},
-    {"clockwise", true, [](double w, double h) { return Quad{{h, h, 0, 0}, {0, w, w, 0}}; },
-     [](int32_t x, int32_t y, int32_t, int32_t h, int32_t &sx, int32_t &sy) { sx = y, sy = h - 1 - x; }},
-    {"anticlockwise", true, [](double w, double h) { return Quad{{0, 0, h, h}, {w, 0, 0, w}}; },
-     [](int32_t x, int32_t y, int32_t w, int32_t, int32_t &sx, int32_t &sy) { sx = w - 1 - y, sy = x; }},
-};
-
+// Exact scales reproduce the source for every size: the identity, a
+// whole-pixel translation (drawn relative to the reported rectangle), the
+// mirrors, the half turn and both quarter turns, each a matrix taking source
+// offsets to destination offsets, placed at (3, 2).
 TEST(FourCornerMapTest, ExactScalesReproduceTheSourceForEverySize) {
+    const int32_t turns[][4] = {{1, 0, 0, 1}, {-1, 0, 0, 1}, {1, 0, 0, -1}, {-1, 0, 0, -1}, {0, -1, 1, 0}, {0, 1, -1, 0}};
     for (int32_t w = 1; w <= 24; ++w)
         for (int32_t h = 1; h <= 24; ++h) {
             HostCanvas source(w, h);
             FillPattern(source, static_cast<uint32_t>(w * 100 + h));
-            for (const ExactCase &c : kExactCases) {
-                int32_t dw = c.turned ? h : w, dh = c.turned ? w : h;
-                HostCanvas destination(dw + 2, dh + 2, 0xDEADBEEFu);
-                ASSERT_EQ(Map(destination, source, c.corners(w, h)), 1);
-                for (int32_t y = 0; y < dh + 2; ++y)
-                    for (int32_t x = 0; x < dw + 2; ++x) {
-                        int32_t sx = 0, sy = 0;
-                        c.from(x, y, w, h, sx, sy);
-                        uint32_t expected = (x < dw && y < dh) ? source.at(sx, sy) : 0xDEADBEEFu;
-                        ASSERT_EQ(Hex(destination.at(x, y)), Hex(expected))
-                            << c.name << " " << w << "x" << h << " at " << x << "," << y;
-                    }
+            for (const auto &m : turns) {
+                // Destination point of source point (sx, sy), shifted so the image starts at (3, 2).
+                double shiftX = 3 - std::min(0, m[0] * w) - std::min(0, m[1] * h);
+                double shiftY = 2 - std::min(0, m[2] * w) - std::min(0, m[3] * h);
+                auto x = [&](double sx, double sy) { return m[0] * sx + m[1] * sy + shiftX; };
+                auto y = [&](double sx, double sy) { return m[2] * sx + m[3] * sy + shiftY; };
+                Quad q{{x(0, 0), x(w, 0), x(w, h), x(0, h)}, {y(0, 0), y(w, 0), y(w, h), y(0, h)}};
+                int32_t size = std::max(w, h) + 2;
+                HostCanvas destination(size, size, 0xDEADBEEFu), expected(size, size, 0xDEADBEEFu);
+                for (int32_t sy = 0; sy < h; ++sy)  // the pixel each source pixel's centre lands in
+                    for (int32_t sx = 0; sx < w; ++sx)
+                        expected.at(static_cast<int32_t>(x(sx + 0.5, sy + 0.5)) - 3,
+                                    static_cast<int32_t>(y(sx + 0.5, sy + 0.5)) - 2) = source.at(sx, sy);
+                ASSERT_EQ(Map(destination, source, q), 1);
+                ASSERT_EQ(destination.raw(), expected.raw()) << w << "x" << h << " turn " << m[0] << m[1] << m[2] << m[3];
             }
         }
 }
@@ -312,6 +293,7 @@ TEST(FourCornerMapTest, DrawnAlphaFollowsTheCoverage) {
     } cases[] = {
         {9, 5, {{6, 6, 4, 4}, {0, 7, 7, 6}}},    // plan 2 has a pole
         {12, 2, {{0, 3, 4, 5}, {2, 1, 1, 9}}},   // likewise
+        {4, 3, {{20, 70, 60, 2}, {2, 16, 70, 50}}},  // lines enlarged across slanted edges
     };
     for (const Case &c : cases) {
         LayerRect r{};
@@ -822,44 +804,26 @@ TEST(FourCornerFpTest, CallerEnvironmentIsKeptAndDoesNotChangeThePixels) {
 }
 
 // Host procedures run in the host's own environment: the access hooks of
-// both roots and the update receiver see exactly what the caller set.
-std::vector<FpState> seenByHost;
+// both roots see exactly what the caller set.
+std::vector<FpState> seenByHooks;
 int32_t ZL_CALL RecordFpBegin(Layer *, void *) {
-    seenByHost.push_back(ReadFpState());
-    return 1;
-}
-int32_t ZL_CALL RecordFpEnd(Layer *, Layer *) {
-    seenByHost.push_back(ReadFpState());
-    return 1;
-}
-int32_t ZL_CALL RecordFpNotify(Layer *, LayerNotifier *) {
-    seenByHost.push_back(ReadFpState());
+    seenByHooks.push_back(ReadFpState());
     return 1;
 }
 
 TEST(FourCornerFpTest, HostProceduresRunInTheCallersEnvironment) {
     FpState original = ReadFpState();
     HostCanvas source(7, 5, 0xFF336699u), destination(30, 30);
-    for (Layer *root : {source.layer(), destination.layer()}) {
-        root->beginAccess = RecordFpBegin;
-        root->endAccess = RecordFpEnd;
-    }
-    LayerNotifier update{RecordFpNotify}, driver{[](Layer *, LayerNotifier *) -> int32_t {
-                             notifyResult = FourCornerMapLayer(notifyDestination, notifySource, notifyX, notifyY);
-                             return 1;
-                         }};
-    destination.layer()->updateNotifier = &update;
-    HostCanvas trigger(1, 1);
-    trigger.layer()->updateNotifier = &driver;
+    source.layer()->beginAccess = RecordFpBegin;
+    destination.layer()->beginAccess = RecordFpBegin;
     Quad q{{2.5, 27, 25, 1}, {1, 3.5, 28, 26}};
-    notifySource = source.layer(), notifyDestination = destination.layer(), notifyX = q.x, notifyY = q.y;
-    seenByHost.clear();
+    seenByHooks.clear();
     WriteFpState(kHostileX87, kHostileMxcsr);
-    UpdateLayerEx(trigger.layer());
+    int32_t mapped = Map(destination, source, q);
     WriteFpState(original.x87Control, original.mxcsr);
-    EXPECT_EQ(notifyResult, 1);
-    ASSERT_EQ(seenByHost.size(), 5u);  // two accesses, then the update
-    for (const FpState &s : seenByHost) {
+    EXPECT_EQ(mapped, 1);
+    ASSERT_EQ(seenByHooks.size(), 2u);
+    for (const FpState &s : seenByHooks) {
         EXPECT_EQ(Hex(s.x87Control), Hex(kHostileX87));
         EXPECT_EQ(Hex(s.mxcsr), Hex(kHostileMxcsr));
     }
