@@ -409,9 +409,10 @@ ZL_API int32_t ZL_CALL ClipLayer(Layer *layer, const LayerRect *rect);
  */
 ZL_API int32_t ZL_CALL ClipLayerXYWH(Layer *layer, int32_t x, int32_t y, int32_t w, int32_t h);
 /**
- * Writes where the Layer::bounds of two layers of one tree overlap,
- * relative to a's top-left corner. The result is not tested for emptiness:
- * for disjoint layers right <= left or bottom <= top.
+ * Writes the intersection (not the union, whatever the name says) of the
+ * Layer::bounds of two layers of one tree, relative to a's top-left corner.
+ * The result is not tested for emptiness: for disjoint layers right <= left
+ * or bottom <= top.
  * @param a The layer whose coordinates the result is in.
  * @param b The other layer.
  * @param out Receives the overlap.
@@ -847,7 +848,12 @@ ZL_API int32_t ZL_CALL TwoLayerComposit(Layer *output, Layer *first, Layer *seco
 
 /** Overwrites the output's region with CompositPel(CompositPel(top, faded
  *  middle), bottom), the middle layer's alpha scaled by the low 8 bits of
- *  opacity. The output's previous content is not read.
+ *  opacity. The output's previous content is not read. Each layer is laid
+ *  on the output at the two layers' own top-left corners, as BeginLayerAccess
+ *  lays them, and used where its visible part overlaps the output's: a top
+ *  clipped to the window (40, 30, 90, 80) of its root puts its root pixel
+ *  (40, 30) on the output's pixel (0, 0), and where an ancestor cuts off the
+ *  output's first 10 columns, the top's first 10 columns are not used.
  *  @param output the layer written.
  *  @param bottom the layer at the back.
  *  @param middle the layer between, faded by opacity.
@@ -888,8 +894,11 @@ ZL_API int32_t ZL_CALL CompositOnBottomLayerEx(Layer *first, Layer *second, int3
  *  with a null layer or opacity 0 are skipped. The first usable layer is
  *  copied into the output (CopyLayer, or CopyWithOpacityLayer below opacity
  *  255); each later one is composited over the output with its alpha scaled
- *  by its opacity. Every layer is aligned at the output's top-left corner and
- *  contributes only where it has pixels; a layer whose access fails is left out.
+ *  by its opacity. Every layer is aligned by the top-left corner of its
+ *  visible part on that of the output's, and contributes only where it has
+ *  pixels: a layer clipped to the window (40, 30, 90, 80) of its root puts
+ *  its root pixel (40, 30) on the output's first visible pixel and covers at
+ *  most 50 x 50 output pixels from there. A layer whose access fails is left out.
  *  With no usable entry, or a negative count, the output is cleared (ClearLayer).
  *  @param output the layer that receives the stack.
  *  @param list the entries, list[0] at the bottom.

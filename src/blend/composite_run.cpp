@@ -10,14 +10,6 @@
 
 namespace zl {
 
-namespace {
-
-uint32_t FadeTop(uint32_t top, uint32_t opacity) {
-    return (top & 0x00FFFFFFu) | (ScaleByAlpha(opacity, top >> 24) << 24);
-}
-
-}  // namespace
-
 void CompositeRunPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count) {
     for (int32_t i = 0; i < count; ++i) out[i] = TableComposite(top[i], bottom[i]);
 }
@@ -25,18 +17,18 @@ void CompositeRunPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *ou
 void CompositeRunFadedPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
                             uint32_t opacity) {
     uint32_t o = opacity & 0xFF;
-    for (int32_t i = 0; i < count; ++i) out[i] = TableComposite(FadeTop(top[i], o), bottom[i]);
+    for (int32_t i = 0; i < count; ++i) out[i] = TableComposite(FadeAlpha(top[i], o), bottom[i]);
 }
 
 void CompositeRunFadedBottomPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
                                   uint32_t opacity) {
     uint32_t o = opacity & 0xFF;
-    for (int32_t i = 0; i < count; ++i) out[i] = TableComposite(top[i], FadeTop(bottom[i], o));
+    for (int32_t i = 0; i < count; ++i) out[i] = TableComposite(top[i], FadeAlpha(bottom[i], o));
 }
 
 void FadeRunPlain(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opacity) {
     uint32_t o = opacity & 0xFF;
-    for (int32_t i = 0; i < count; ++i) out[i] = FadeTop(in[i], o);
+    for (int32_t i = 0; i < count; ++i) out[i] = FadeAlpha(in[i], o);
 }
 
 bool ReadsNearWrites(const uint32_t *out, const uint32_t *in, int32_t pixels) {
@@ -160,7 +152,7 @@ ZL_PACKED __m128i FadeFour(__m128i t, __m128i opacity) {
 struct Faded {
     static constexpr bool kChanges = true;
     uint32_t opacity;
-    uint32_t operator()(uint32_t t) const { return FadeTop(t, opacity); }
+    uint32_t operator()(uint32_t t) const { return FadeAlpha(t, opacity); }
     ZL_PACKED __m128i operator()(__m128i t) const { return FadeFour(t, _mm_set1_epi32(static_cast<int>(opacity))); }
 };
 
@@ -223,8 +215,6 @@ bool NeedsPlainOrder(const uint32_t *top, const uint32_t *bottom, const uint32_t
 
 }  // namespace
 
-bool CompositeRunIsPacked() { return true; }
-
 void CompositeRunFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count) {
     if (count <= 0) return;
     if (NeedsPlainOrder(top, bottom, out)) {
@@ -272,8 +262,6 @@ void FadeRunFast(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opac
 }
 
 #else  // no SSE2 on this target: the table loop is the fast loop
-
-bool CompositeRunIsPacked() { return false; }
 
 void CompositeRunFast(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count) {
     CompositeRunPlain(top, bottom, out, count);

@@ -8,9 +8,6 @@
 
 namespace zl {
 
-// True when this build composites runs with packed SSE2 arithmetic.
-bool CompositeRunIsPacked();
-
 // out[i] = TableComposite(top[i], bottom[i]) for i from 0 to count - 1, with
 // the results of the documented order (each pair read before out[i] is
 // written, left to right) also when out overlaps an input. Where out equals

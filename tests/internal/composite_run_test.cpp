@@ -104,10 +104,6 @@ TEST(CompositeRun, EveryOpacityOverEveryAlphaPair) {
     }
 }
 
-#if defined(__SSE2__)
-TEST(CompositeRun, X86BuildsUseThePackedArithmetic) { EXPECT_TRUE(zl::CompositeRunIsPacked()); }
-#endif
-
 // Distances either way below the stretch count as near, the same address
 // too; a byte that is not a whole pixel away counts as well.
 TEST(CompositeRun, ReadsNearWritesMeasuresBothWays) {
