@@ -1,12 +1,42 @@
 // Runs of the table over-blend: the loops that every compositing operation
-// shares. The build picks the arithmetic for its target once (packed SSE2
-// lanes where the target has them, the plain table loop elsewhere); the
-// pixels are the same bits either way.
+// shares. They come in sets: the plain table loops, packed SSE2 lanes on x86,
+// packed AVX2 lanes where the processor has them; the module picks the
+// widest set the processor runs once, at load. The pixels are the same bits
+// in every set.
 #pragma once
 
 #include <cstdint>
 
 namespace zl {
+
+// One implementation of the four runs declared below.
+struct CompositeRunSet {
+    const char *name;
+    void (*composite)(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count);
+    void (*faded)(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count, uint32_t opacity);
+    void (*fadedBottom)(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
+                        uint32_t opacity);
+    void (*fade)(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opacity);
+};
+
+// The packed sets, defined where the target has the instructions (the SSE2
+// set is the x86 baseline; the AVX2 set may only run where the processor
+// reports AVX2 and the system saves its registers).
+extern const CompositeRunSet kPlainRuns;
+#if defined(__SSE2__)
+extern const CompositeRunSet kPackedSse2Runs;
+#if defined(__GNUC__) || defined(__clang__)
+#define ZL_HAS_AVX2_RUNS 1
+extern const CompositeRunSet kPackedAvx2Runs;
+#endif
+#endif
+
+// Makes the *Fast runs use the widest set that a processor with (or without)
+// AVX2 runs. Called once at load, before any run.
+void SelectCompositeRuns(bool processorHasAvx2);
+
+// The set the *Fast runs use.
+const CompositeRunSet &SelectedCompositeRuns();
 
 // out[i] = TableComposite(top[i], bottom[i]) for i from 0 to count - 1, with
 // the results of the documented order (each pair read before out[i] is
