@@ -33,8 +33,9 @@ bool ReadsNearWrites(const uint32_t *out, const uint32_t *in, int32_t pixels) {
     return (o >= i ? o - i : i - o) < span;
 }
 
-const CompositeRunSet kPlainRuns = {"plain", CompositeRunPlain, CompositeRunFadedPlain, CompositeRunFadedBottomPlain,
-                                    FadeRunPlain};
+const CompositeRunSet kPlainRuns = {"plain",           CompositeRunPlain, CompositeRunFadedPlain,
+                                    CompositeRunFadedBottomPlain, FadeRunPlain,
+                                    CompositeRunPlain, FadeRunPlain};
 
 namespace {
 
@@ -75,6 +76,14 @@ void CompositeRunFadedBottomFast(const uint32_t *top, const uint32_t *bottom, ui
 
 void FadeRunFast(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opacity) {
     selected->fade(in, out, count, opacity);
+}
+
+void CompositeRunStreamed(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count) {
+    selected->compositeStreamed(top, bottom, out, count);
+}
+
+void FadeRunStreamed(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opacity) {
+    selected->fadeStreamed(in, out, count, opacity);
 }
 
 }  // namespace zl

@@ -29,6 +29,8 @@ constexpr int32_t kVecPixels = 8;
 
 ZL_PACKED Vec Load(const uint32_t *p) { return _mm256_loadu_si256(reinterpret_cast<const Vec *>(p)); }
 ZL_PACKED void Store(uint32_t *p, Vec v) { _mm256_storeu_si256(reinterpret_cast<Vec *>(p), v); }
+ZL_PACKED void Stream(uint32_t *p, Vec v) { _mm256_stream_si256(reinterpret_cast<Vec *>(p), v); }
+ZL_PACKED void Fence() { _mm_sfence(); }
 ZL_PACKED Vec Set16(int v) { return _mm256_set1_epi16(static_cast<short>(v)); }
 ZL_PACKED Vec Set32(int v) { return _mm256_set1_epi32(v); }
 ZL_PACKED Vec Zero() { return _mm256_setzero_si256(); }
@@ -59,11 +61,26 @@ ZL_PACKED Vec Quotient(Vec numerator, Vec divisor) {
     return _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(numerator), _mm256_cvtepi32_ps(divisor)));
 }
 
+// Per 128-bit half: the greens of its four pixels as 16-bit lanes in the low
+// eight bytes, their alphas in the high eight.
+ZL_PACKED Vec GreensThenAlphas(Vec v) {
+    const Vec order = _mm256_setr_epi8(1, -1, 5, -1, 9, -1, 13, -1, 3, -1, 7, -1, 11, -1, 15, -1,  //
+                                       1, -1, 5, -1, 9, -1, 13, -1, 3, -1, 7, -1, 11, -1, 15, -1);
+    return _mm256_shuffle_epi8(v, order);
+}
+ZL_PACKED Vec Alphas(Vec first, Vec second) {
+    return _mm256_unpackhi_epi64(GreensThenAlphas(first), GreensThenAlphas(second));
+}
+ZL_PACKED Vec Greens(Vec first, Vec second) {
+    return _mm256_unpacklo_epi64(GreensThenAlphas(first), GreensThenAlphas(second));
+}
+
 #include "blend/packed_run.inc"
 
 }  // namespace
 
-const CompositeRunSet kPackedAvx2Runs = {"avx2", PackedComposite, PackedFaded, PackedFadedBottom, PackedFade};
+const CompositeRunSet kPackedAvx2Runs = {"avx2",          PackedComposite,        PackedFaded, PackedFadedBottom,
+                                         PackedFade,      PackedCompositeStreamed, PackedFadeStreamed};
 
 }  // namespace zl
 

@@ -20,6 +20,8 @@ constexpr int32_t kVecPixels = 4;
 
 ZL_PACKED Vec Load(const uint32_t *p) { return _mm_loadu_si128(reinterpret_cast<const Vec *>(p)); }
 ZL_PACKED void Store(uint32_t *p, Vec v) { _mm_storeu_si128(reinterpret_cast<Vec *>(p), v); }
+ZL_PACKED void Stream(uint32_t *p, Vec v) { _mm_stream_si128(reinterpret_cast<Vec *>(p), v); }
+ZL_PACKED void Fence() { _mm_sfence(); }
 ZL_PACKED Vec Set16(int v) { return _mm_set1_epi16(static_cast<short>(v)); }
 ZL_PACKED Vec Set32(int v) { return _mm_set1_epi32(v); }
 ZL_PACKED Vec Zero() { return _mm_setzero_si128(); }
@@ -55,11 +57,17 @@ ZL_PACKED Vec Quotient(Vec numerator, Vec divisor) {
     return _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(numerator), _mm_cvtepi32_ps(divisor)));
 }
 
+ZL_PACKED Vec Alphas(Vec first, Vec second) { return Packs32(Srli32<24>(first), Srli32<24>(second)); }
+ZL_PACKED Vec Greens(Vec first, Vec second) {
+    return Packs32(Srli32<24>(Slli32<16>(first)), Srli32<24>(Slli32<16>(second)));
+}
+
 #include "blend/packed_run.inc"
 
 }  // namespace
 
-const CompositeRunSet kPackedSse2Runs = {"sse2", PackedComposite, PackedFaded, PackedFadedBottom, PackedFade};
+const CompositeRunSet kPackedSse2Runs = {"sse2",          PackedComposite,        PackedFaded, PackedFadedBottom,
+                                         PackedFade,      PackedCompositeStreamed, PackedFadeStreamed};
 
 }  // namespace zl
 

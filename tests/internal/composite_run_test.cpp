@@ -23,9 +23,11 @@ uint32_t Pixel(uint32_t alpha, uint32_t red, uint32_t green, uint32_t blue) {
 }
 
 // The run forms: plain blend, top faded, bottom faded, and the fade alone
-// (which reads only the top).
-enum class Form { Blend, FadedTop, FadedBottom, Fade };
-constexpr Form kForms[] = {Form::Blend, Form::FadedTop, Form::FadedBottom, Form::Fade};
+// (which reads only the top); the blend and the fade also stored past the
+// caches.
+enum class Form { Blend, FadedTop, FadedBottom, Fade, BlendStreamed, FadeStreamed };
+constexpr Form kForms[] = {Form::Blend, Form::FadedTop,      Form::FadedBottom,
+                           Form::Fade,  Form::BlendStreamed, Form::FadeStreamed};
 
 using Set = zl::CompositeRunSet;
 
@@ -48,6 +50,8 @@ void RunForm(Form form, const Set &set, const uint32_t *top, const uint32_t *bot
         case Form::FadedTop: set.faded(top, bottom, out, n, opacity); break;
         case Form::FadedBottom: set.fadedBottom(top, bottom, out, n, opacity); break;
         case Form::Fade: set.fade(top, out, n, opacity); break;
+        case Form::BlendStreamed: set.compositeStreamed(top, bottom, out, n); break;
+        case Form::FadeStreamed: set.fadeStreamed(top, out, n, opacity); break;
     }
 }
 
@@ -92,6 +96,7 @@ void ExpectRunsEqual(const Pixels &top, const Pixels &bottom, uint32_t opacity, 
         ExpectFormEqual(Form::FadedBottom, top, bottom, opacity);
     } else {
         ExpectFormEqual(Form::Blend, top, bottom, opacity);
+        ExpectFormEqual(Form::BlendStreamed, top, bottom, opacity);
     }
 }
 
@@ -159,7 +164,15 @@ TEST(CompositeRun, LaneFormsMatchTheTablesOverTheirDomains) {
         for (uint32_t y = 0; y < 256; ++y) {
             uint32_t m = x * y;
             ASSERT_EQ(zl::ProductTable[zl::TableIndex(x, y)], m + (m + 127) / 255);
-            ASSERT_EQ((m + 127) / 255, ((m + 128) * 257) >> 16) << m;
+        }
+    }
+    // The blend of one channel with weights q and 255 - q, rounded once.
+    for (uint32_t q = 0; q < 256; ++q) {
+        for (uint32_t t = 0; t < 256; ++t) {
+            for (uint32_t b = 0; b < 256; ++b) {
+                uint32_t tables = (zl::ProductTable[zl::TableIndex(t, q)] + zl::ProductTable[zl::TableIndex(b, 255 - q)]) >> 8;
+                ASSERT_EQ(tables, (t * q + b * (255 - q)) / 255) << t << "," << b << "," << q;
+            }
         }
     }
     for (uint32_t topA = 0; topA < 256; ++topA) {
