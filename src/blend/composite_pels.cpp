@@ -6,7 +6,7 @@ namespace {
 
 uint32_t CompositeRun(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count) {
     if (count <= 0) return 0;
-    if (out != top && out != bottom && zl::StreamsOutput(count, 1))
+    if (out != top && out != bottom && count >= zl::kStreamedRunPixels)
         zl::CompositeRunStreamed(top, bottom, out, count);
     else
         zl::CompositeRunFast(top, bottom, out, count);

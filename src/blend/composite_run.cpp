@@ -35,7 +35,7 @@ bool ReadsNearWrites(const uint32_t *out, const uint32_t *in, int32_t pixels) {
 
 const CompositeRunSet kPlainRuns = {"plain",           CompositeRunPlain, CompositeRunFadedPlain,
                                     CompositeRunFadedBottomPlain, FadeRunPlain,
-                                    CompositeRunPlain, FadeRunPlain};
+                                    CompositeRunPlain};
 
 namespace {
 
@@ -82,8 +82,5 @@ void CompositeRunStreamed(const uint32_t *top, const uint32_t *bottom, uint32_t 
     selected->compositeStreamed(top, bottom, out, count);
 }
 
-void FadeRunStreamed(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opacity) {
-    selected->fadeStreamed(in, out, count, opacity);
-}
 
 }  // namespace zl

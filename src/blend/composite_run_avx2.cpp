@@ -80,7 +80,7 @@ ZL_PACKED Vec Greens(Vec first, Vec second) {
 }  // namespace
 
 const CompositeRunSet kPackedAvx2Runs = {"avx2",          PackedComposite,        PackedFaded, PackedFadedBottom,
-                                         PackedFade,      PackedCompositeStreamed, PackedFadeStreamed};
+                                         PackedFade,      PackedCompositeStreamed};
 
 }  // namespace zl
 

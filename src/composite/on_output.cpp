@@ -22,11 +22,8 @@ bool CompositeCommonPart(const LayerAccess &top, const LayerAccess &bottom) {
     rows.pixels = RegionPixel(top.pixels, top.rowBytes, top.region, common);
     rows.pixels2 = RegionPixel(top.pixels2, top.rowBytes2, top.region, common);
     const uint32_t *bottomRow = RegionPixel(bottom.pixels2, bottom.rowBytes2, bottom.region, common);
-    auto composite = StreamsOutput(rows.width, rows.height) && rows.pixels != rows.pixels2 && rows.pixels != bottomRow
-                         ? CompositeRunStreamed
-                         : CompositeRunFast;
     ForEachRow(rows, [&](uint32_t *outRow, uint32_t *topRow) {
-        composite(topRow, bottomRow, outRow, rows.width);
+        CompositeRowInto(outRow, topRow, bottomRow, rows.width);
         bottomRow = NextRow(bottomRow, bottom.rowBytes2);
     });
     return true;

@@ -94,7 +94,7 @@ constexpr int32_t kStackChunk = 256;
 // read an output pixel before it is written where the one-pixel-at-a-time
 // order reads it after, so each pixel is then taken whole, one at a time.
 void CompositeThreeRows(uint32_t *out, const uint32_t *top, const uint32_t *middle, const uint32_t *bottom,
-                        int32_t width, uint32_t opacity, bool streamed) {
+                        int32_t width, uint32_t opacity) {
     if (ReadsNearWrites(out, top, kStackChunk) || ReadsNearWrites(out, middle, kStackChunk)) {
         for (int32_t x = 0; x < width; ++x)
             out[x] = TableComposite(TableComposite(top[x], FadeAlpha(middle[x], opacity)), bottom[x]);
@@ -104,10 +104,7 @@ void CompositeThreeRows(uint32_t *out, const uint32_t *top, const uint32_t *midd
     for (int32_t x = 0; x < width; x += kStackChunk) {
         int32_t n = std::min(kStackChunk, width - x);
         CompositeFadedBottomRowInto(upper, top + x, middle + x, n, opacity);
-        if (streamed)
-            CompositeRunStreamed(upper, bottom + x, out + x, n);
-        else
-            CompositeRowInto(out + x, upper, bottom + x, n);
+        CompositeRowInto(out + x, upper, bottom + x, n);
     }
 }
 
@@ -161,11 +158,8 @@ int32_t ZL_CALL ThreeLayerComposit(Layer *output, Layer *bottom, Layer *middle, 
     uint32_t o = static_cast<uint32_t>(opacity) & 0xFF;
     const uint32_t *middleRow = m.pixels2;
     const uint32_t *bottomRow = b.pixels2;
-    // The output is not read: a large one is stored past the caches unless it
-    // is also the bottom.
-    bool streamed = StreamsOutput(t.width, t.height) && t.pixels != bottomRow;
     ForEachRow(t, [&](uint32_t *outRow, uint32_t *topRow) {
-        CompositeThreeRows(outRow, topRow, middleRow, bottomRow, t.width, o, streamed);
+        CompositeThreeRows(outRow, topRow, middleRow, bottomRow, t.width, o);
         middleRow = NextRow(middleRow, m.rowBytes2);
         bottomRow = NextRow(bottomRow, b.rowBytes2);
     });

@@ -49,9 +49,7 @@ int32_t ZL_CALL CopyWithOpacityLayer(Layer *destination, Layer *source, int32_t 
         NotifyRefresh(access.layer2);
         if (access.pixels2 != nullptr) {
             uint32_t o = static_cast<uint32_t>(opacity) & 0xFF;
-            auto fade = StreamsOutput(access.width, access.height) && access.pixels != access.pixels2 ? FadeRunStreamed
-                                                                                                     : FadeRunFast;
-            ForEachRow(access, [&](uint32_t *row, uint32_t *row2) { fade(row2, row, access.width, o); });
+            ForEachRow(access, [&](uint32_t *row, uint32_t *row2) { FadeRunFast(row2, row, access.width, o); });
             NotifyUpdate(access.layer);
         }
     }

@@ -23,11 +23,9 @@ uint32_t Pixel(uint32_t alpha, uint32_t red, uint32_t green, uint32_t blue) {
 }
 
 // The run forms: plain blend, top faded, bottom faded, and the fade alone
-// (which reads only the top); the blend and the fade also stored past the
-// caches.
-enum class Form { Blend, FadedTop, FadedBottom, Fade, BlendStreamed, FadeStreamed };
-constexpr Form kForms[] = {Form::Blend, Form::FadedTop,      Form::FadedBottom,
-                           Form::Fade,  Form::BlendStreamed, Form::FadeStreamed};
+// (which reads only the top); the blend also stored past the caches.
+enum class Form { Blend, FadedTop, FadedBottom, Fade, BlendStreamed };
+constexpr Form kForms[] = {Form::Blend, Form::FadedTop, Form::FadedBottom, Form::Fade, Form::BlendStreamed};
 
 using Set = zl::CompositeRunSet;
 
@@ -51,7 +49,6 @@ void RunForm(Form form, const Set &set, const uint32_t *top, const uint32_t *bot
         case Form::FadedBottom: set.fadedBottom(top, bottom, out, n, opacity); break;
         case Form::Fade: set.fade(top, out, n, opacity); break;
         case Form::BlendStreamed: set.compositeStreamed(top, bottom, out, n); break;
-        case Form::FadeStreamed: set.fadeStreamed(top, out, n, opacity); break;
     }
 }
 
