@@ -354,7 +354,7 @@ TEST(CompositeRun, DISABLED_WholeDomainOfAlphaPairsAndColourPairs) {
             compared += 65536;
         }
     }
-    EXPECT_EQ(compared, PackedSets().size() << 32);
+    EXPECT_EQ(compared, static_cast<uint64_t>(PackedSets().size()) << 32);
     std::printf("compared %llu pixel pairs, all equal\n", static_cast<unsigned long long>(compared));
 }
 
