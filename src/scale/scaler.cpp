@@ -1,6 +1,7 @@
 #include <cstdlib>
 
 #include "layer/layer.h"
+#include "module/fp_env.h"
 #include "scale/scale.h"
 
 namespace zl {
@@ -72,19 +73,16 @@ bool AllocateLines(ScanlineScaler *scaler, int32_t srcWidth) {
     return true;
 }
 
-// Index into the ring of line buffers, reduced by one subtraction.
-int32_t RingIndex(int32_t index, int32_t lineCount) { return index >= lineCount ? index - lineCount : index; }
-
 }  // namespace
 
 }  // namespace zl
 
 using namespace zl;
 
-extern "C" {
-
-ScanlineScaler *ZL_CALL BeginScaleScanline(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
-                                           int32_t dstHeight) {
+// Out of line: the table weights are divisions, which must not be moved
+// across the environment switch of the export.
+__attribute__((noinline)) ScanlineScaler *zl::BeginScalerInKnownEnvironment(int32_t srcWidth, int32_t srcHeight,
+                                                                           int32_t dstWidth, int32_t dstHeight) {
     if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0) return nullptr;
     if (!SizesFit(srcWidth, srcHeight, dstWidth, dstHeight)) return nullptr;
     auto *scaler = static_cast<ScanlineScaler *>(std::calloc(1, sizeof(ScanlineScaler)));
@@ -104,6 +102,14 @@ ScanlineScaler *ZL_CALL BeginScaleScanline(int32_t srcWidth, int32_t srcHeight, 
     }
     scaler->valid = 1;
     return scaler;
+}
+
+extern "C" {
+
+ScanlineScaler *ZL_CALL BeginScaleScanline(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
+                                           int32_t dstHeight) {
+    ScopedFpEnvironment environment;
+    return BeginScalerInKnownEnvironment(srcWidth, srcHeight, dstWidth, dstHeight);
 }
 
 int32_t ZL_CALL EndScaleScanline(ScanlineScaler *scaler) {
