@@ -21,6 +21,15 @@ int32_t SourceStart(const ScaleAxis *table, int32_t dstSize, int32_t n);
 // Index into the ring of line buffers, reduced by one subtraction.
 inline int32_t RingIndex(int32_t index, int32_t lineCount) { return index >= lineCount ? index - lineCount : index; }
 
+struct WidePlan;
+
+// A scaler's allocation: the record the host sees, then the library's own.
+struct ScalerBlock {
+    ScanlineScaler scaler;
+    WidePlan *widePlan;  // null: lines take the packed path
+};
+inline WidePlan *WidePlanOf(ScanlineScaler *scaler) { return reinterpret_cast<ScalerBlock *>(scaler)->widePlan; }
+
 // BeginScaleScanline and ScaleScanline without their switch to the known
 // floating-point environment: callers that already run in it (a whole
 // resize pass) use these and switch once.

@@ -3,6 +3,7 @@
 #include "layer/layer.h"
 #include "module/fp_env.h"
 #include "scale/scale.h"
+#include "scale/wide.h"
 
 namespace zl {
 
@@ -85,8 +86,9 @@ __attribute__((noinline)) ScanlineScaler *zl::BeginScalerInKnownEnvironment(int3
                                                                            int32_t dstWidth, int32_t dstHeight) {
     if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0) return nullptr;
     if (!SizesFit(srcWidth, srcHeight, dstWidth, dstHeight)) return nullptr;
-    auto *scaler = static_cast<ScanlineScaler *>(std::calloc(1, sizeof(ScanlineScaler)));
-    if (scaler == nullptr) return nullptr;
+    auto *block = static_cast<ScalerBlock *>(std::calloc(1, sizeof(ScalerBlock)));
+    if (block == nullptr) return nullptr;
+    ScanlineScaler *scaler = &block->scaler;
     scaler->dstHeight = dstHeight;
     scaler->dstWidth = dstWidth;
     scaler->columnCount = dstWidth;
@@ -100,6 +102,8 @@ __attribute__((noinline)) ScanlineScaler *zl::BeginScalerInKnownEnvironment(int3
         EndScaleScanline(scaler);
         return nullptr;
     }
+    // Without a plan (footprints too long, no memory) lines take the packed path.
+    block->widePlan = NewWidePlan(scaler->geometry->horizontal, dstWidth, scaler->lineCount);
     scaler->valid = 1;
     return scaler;
 }
@@ -124,8 +128,9 @@ int32_t ZL_CALL EndScaleScanline(ScanlineScaler *scaler) {
         std::free(scaler->lineBuffers);
     }
     std::free(scaler->rowPointers);
+    DeleteWidePlan(WidePlanOf(scaler));
     scaler->valid = 0;
-    std::free(scaler);
+    std::free(reinterpret_cast<ScalerBlock *>(scaler));
     return 1;
 }
 

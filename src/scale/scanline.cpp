@@ -3,6 +3,7 @@
 #include "layer/layer.h"
 #include "module/fp_env.h"
 #include "scale/scale.h"
+#include "scale/wide.h"
 
 namespace zl {
 
@@ -69,7 +70,14 @@ __attribute__((noinline)) int32_t zl::ScaleScanlineInKnownEnvironment(uint32_t *
     if (scaler->currentLine == scaler->dstHeight) scaler->needInput = 0;
 
     LineFootprint line{scaler->rowPointers, &v, WholeWeight(g.vertical)};
-    ProduceLine(dstRow, line, g.horizontal, scaler->firstColumn, scaler->columnCount);
+    WidePlan *plan = WidePlanOf(scaler);
+    WideLineProc wide = WideLineAvx();
+    if (wide == nullptr) wide = WideLineSse2();
+    if (plan != nullptr && wide != nullptr && scaler->columnCount > 0) {
+        ProduceLineWide(wide, *plan, dstRow, line, scaler->firstColumn, scaler->columnCount);
+    } else {
+        ProduceLine(dstRow, line, g.horizontal, scaler->firstColumn, scaler->columnCount);
+    }
     return 1;
 }
 

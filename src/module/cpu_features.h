@@ -1,0 +1,11 @@
+// What the processor and the operating system let the library run, asked
+// once per process.
+#pragma once
+
+namespace zl {
+
+// True when the processor has AVX and the operating system saves the YMM
+// registers (XGETBV), so four-lane double arithmetic can run.
+bool ProcessorRunsAvx();
+
+}  // namespace zl

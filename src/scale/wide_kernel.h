@@ -1,0 +1,85 @@
+// The phases of the wide producer, written once over a lane type `L` and
+// compiled once per instruction set (wide_sse2.cpp, wide_avx.cpp). Include
+// it only inside an unnamed namespace: each instruction set's copy must stay
+// in its own file, never merged with another's by the linker.
+//
+// L provides: kLanes; D (doubles) with Set1, Load, Add, Sub, Mul; I (32-bit
+// pixels) with LoadPixels, Channel<shift> (a byte of each pixel as a double);
+// and StorePixels (rounding, division by the rounded alpha, packing).
+
+template <class L>
+void GatherTaps(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count) {
+    const int32_t padded = (count + L::kLanes - 1) / L::kLanes * L::kLanes;
+    for (int32_t k = 0; k < line.lines; ++k) {
+        const uint32_t *row = line.rows[k];
+        for (int32_t m = 0; m < plan.taps; ++m) {
+            uint32_t *out = plan.scratch + (static_cast<size_t>(k) * plan.taps + m) * kWideChunk;
+            const int32_t *offsets = plan.offsets + static_cast<size_t>(m) * plan.stride + column;
+            for (int32_t i = 0; i < count; ++i) out[i] = row[static_cast<size_t>(offsets[i] - line.base)];
+            for (int32_t i = count; i < padded; ++i) out[i] = 0;
+        }
+    }
+}
+
+template <class L>
+void AccumulateTaps(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count) {
+    using D = typename L::D;
+    const int32_t lastLine = line.lines - 1;
+    const size_t lastTap = static_cast<size_t>(lastLine) * plan.taps + plan.taps - 1;
+    for (int32_t i = 0; i < count; i += L::kLanes) {
+        D remainder = L::Set1(1.0), alpha = L::Set1(0.0), blue = alpha, green = alpha, red = alpha;
+        for (int32_t k = 0; k <= lastLine; ++k) {
+            const bool trailing = line.trailingLine && k == lastLine;
+            const double *columnWeights = trailing ? plan.trailWeights : plan.weights;
+            // The corner weighs 0 everywhere: skipping it changes no sum.
+            const int32_t taps = trailing && plan.lastTapIsCorner ? plan.taps - 1 : plan.taps;
+            const D lineWeight = L::Set1(line.lineWeights[k]);
+            const uint32_t *pixels = plan.scratch + static_cast<size_t>(k) * plan.taps * kWideChunk + i;
+            const double *weights = columnWeights + column + i;
+            for (int32_t m = 0; m < taps; ++m) {
+                const typename L::I p = L::LoadPixels(pixels + static_cast<size_t>(m) * kWideChunk);
+                const D w = L::Mul(lineWeight, L::Load(weights + static_cast<size_t>(m) * plan.stride));
+                const D t = L::Mul(w, L::template Channel<24>(p));
+                remainder = L::Sub(remainder, w);
+                alpha = L::Add(alpha, t);
+                blue = L::Add(blue, L::Mul(L::template Channel<0>(p), t));
+                green = L::Add(green, L::Mul(L::template Channel<8>(p), t));
+                red = L::Add(red, L::Mul(L::template Channel<16>(p), t));
+            }
+        }
+        // The last pixel read takes the remainder.
+        const typename L::I p = L::LoadPixels(plan.scratch + lastTap * kWideChunk + i);
+        const D t = L::Mul(remainder, L::template Channel<24>(p));
+        L::Store(plan.sums + i, L::Add(alpha, t));
+        L::Store(plan.sums + kWideChunk + i, L::Add(blue, L::Mul(L::template Channel<0>(p), t)));
+        L::Store(plan.sums + 2 * kWideChunk + i, L::Add(green, L::Mul(L::template Channel<8>(p), t)));
+        L::Store(plan.sums + 3 * kWideChunk + i, L::Add(red, L::Mul(L::template Channel<16>(p), t)));
+    }
+}
+
+template <class L>
+void StoreLine(uint32_t *dst, const WidePlan &plan, int32_t count) {
+    const double *s = plan.sums;
+    int32_t i = 0;
+    for (; i + L::kLanes <= count; i += L::kLanes)
+        L::StorePixels(dst + i, s + i, s + kWideChunk + i, s + 2 * kWideChunk + i, s + 3 * kWideChunk + i);
+    if (i < count) {
+        uint32_t tail[L::kLanes];
+        L::StorePixels(tail, s + i, s + kWideChunk + i, s + 2 * kWideChunk + i, s + 3 * kWideChunk + i);
+        for (int32_t j = 0; i + j < count; ++j) dst[i + j] = tail[j];
+    }
+}
+
+template <class L>
+void ProduceWideLineWith(uint32_t *dstRow, const WideLine &line, const WidePlan &plan, int32_t columnCount) {
+    for (int32_t done = 0; done < columnCount; done += kWideChunk) {
+        const int32_t count = columnCount - done < kWideChunk ? columnCount - done : kWideChunk;
+        GatherTaps<L>(line, plan, line.firstColumn + done, count);
+        AccumulateTaps<L>(line, plan, line.firstColumn + done, count);
+        StoreLine<L>(dstRow + done, plan, count);
+    }
+}
+
+// The rounded alpha of each lane, clamped to 0 .. 255, picks the divisor; a
+// lane of alpha 0 takes entry 1 (its pixel is 0 whatever the colour sums).
+inline double InverseOf(uint32_t alphaByte) { return AlphaInverseTable[alphaByte + (alphaByte == 0 ? 1u : 0u)]; }
