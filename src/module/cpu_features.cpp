@@ -10,12 +10,13 @@ namespace zl {
 
 namespace {
 
-bool AskProcessorForAvx() {
+bool AskProcessorForAvx2() {
 #if defined(__i386__) || defined(__x86_64__)
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
     if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
     constexpr unsigned kOsXsave = 1u << 27, kAvx = 1u << 28;
     if ((ecx & (kOsXsave | kAvx)) != (kOsXsave | kAvx)) return false;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) || (ebx & (1u << 5)) == 0) return false;
     unsigned low = 0, high = 0;
     __asm__ __volatile__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
     return (low & 6u) == 6u;  // XMM and YMM state enabled
@@ -29,10 +30,10 @@ std::atomic<int> avxAnswer{0};
 
 }  // namespace
 
-bool ProcessorRunsAvx() {
+bool ProcessorRunsAvx2() {
     int answer = avxAnswer.load(std::memory_order_relaxed);
     if (answer == 0) {
-        answer = AskProcessorForAvx() ? 2 : 1;
+        answer = AskProcessorForAvx2() ? 2 : 1;
         avxAnswer.store(answer, std::memory_order_relaxed);
     }
     return answer == 2;

@@ -4,8 +4,9 @@
 
 namespace zl {
 
-// True when the processor has AVX and the operating system saves the YMM
-// registers (XGETBV), so four-lane double arithmetic can run.
-bool ProcessorRunsAvx();
+// True when the processor has AVX and AVX2 and the operating system saves
+// the YMM registers (XGETBV), so four-lane double arithmetic and eight-lane
+// gathers can run.
+bool ProcessorRunsAvx2();
 
 }  // namespace zl

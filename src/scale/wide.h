@@ -38,6 +38,13 @@ struct WidePlan {
     uint32_t *scratch;        // maxLines * taps * kWideChunk gathered pixels
     double *sums;             // 4 * kWideChunk: alpha, blue, green, red sums of a chunk
     double *lineWeights;      // maxLines: the weights of the current line's footprint lines
+    // Gathering by blocks of 8 columns: where a block's pixels of one tap lie
+    // within 8 source pixels, windows[tap][block] is the first of those 8
+    // (never past srcWidth - 8) and permutes[tap][block][8] picks each
+    // column's pixel from them; -1 where they do not.
+    const int32_t *windows;
+    const int32_t *permutes;
+    int32_t blocks;
 };
 
 constexpr int32_t kWideChunk = 64;   // columns per chunk; a multiple of every lane count
@@ -47,7 +54,7 @@ constexpr int64_t kWideMaxScratch = 1 << 20;  // gathered pixels per chunk at mo
 // Makes the plan for a horizontal table and a vertical table of lineCount
 // lines held at most; null when the footprints are too long or memory runs
 // out (the scaler then uses the packed path).
-WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t dstWidth, int32_t lineCount);
+WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t srcWidth, int32_t dstWidth, int32_t lineCount);
 void DeleteWidePlan(WidePlan *plan);
 
 // The phases of one line, for each lane width. `lines` and `lineWeights`

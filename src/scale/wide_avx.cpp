@@ -1,11 +1,11 @@
-// The wide producer with four lanes of AVX, compiled with -mavx (x86-64
-// builds only) and called only where the processor and the operating system
-// run AVX. Nothing here may be shared with the other files through the
+// The wide producer with four lanes of AVX, compiled with -mavx2 (x86-64
+// builds only: its gathers are AVX2) and called only where the processor
+// and the operating system run AVX2. Nothing here may be shared with the other files through the
 // linker, so everything but the two entry points has internal linkage and no
 // standard-library template is used.
 #include "scale/wide.h"
 
-#if defined(__AVX__)
+#if defined(__AVX2__)
 #include <immintrin.h>
 
 #include "blend/blend.h"
@@ -28,6 +28,26 @@ struct AvxLanes {
     static D Sub(D a, D b) { return _mm256_sub_pd(a, b); }
     static D Mul(D a, D b) { return _mm256_mul_pd(a, b); }
 
+    // Eight pixels of one tap at a time, from one load of the 8 source
+    // pixels they lie in, where the plan has such a window and the pass
+    // starts on a block; the caller gathers the rest one by one.
+    static int32_t Gather(uint32_t *out, const uint32_t *row, const WidePlan &plan, int32_t tap, int32_t column,
+                          int32_t base, int32_t count) {
+        int32_t i = 0;
+        if (column % 8 != 0) return i;
+        const int32_t *windows = plan.windows + static_cast<size_t>(tap) * plan.blocks + column / 8;
+        const int32_t *permutes = plan.permutes + (static_cast<size_t>(tap) * plan.blocks + column / 8) * 8;
+        for (; i + 8 <= count; i += 8) {
+            const int32_t start = windows[i / 8];
+            // Before the first pixel of a pass's rows: not readable.
+            if (start < base) return i;
+            const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + (start - base)));
+            const __m256i pick = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(permutes + i));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), _mm256_permutevar8x32_epi32(pixels, pick));
+        }
+        return i;
+    }
+
     static I LoadPixels(const uint32_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
     template <int kShift>
     static D Channel(I p) {
@@ -40,9 +60,11 @@ struct AvxLanes {
     static void StorePixels(uint32_t *dst, const double *a, const double *b, const double *g, const double *r) {
         const __m128i zero = _mm_setzero_si128();
         const __m128i alpha = _mm256_cvtpd_epi32(_mm256_loadu_pd(a));
-        const uint32_t bytes = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(alpha, zero), zero)));
-        const __m256d inverse = _mm256_set_pd(InverseOf(bytes >> 24), InverseOf(bytes >> 16 & 0xFF),
-                                              InverseOf(bytes >> 8 & 0xFF), InverseOf(bytes & 0xFF));
+        // The divisor's entry: the alpha clamped to 1 .. 255 (a pixel of
+        // alpha 0 is 0 whatever its colour sums).
+        const __m128i entry = _mm_max_epi32(_mm_min_epi32(alpha, _mm_set1_epi32(255)), _mm_set1_epi32(1));
+        const __m256d inverse = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), AlphaInverseTable, entry,
+                                                         _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
         const __m128i blue = _mm256_cvtpd_epi32(_mm256_mul_pd(_mm256_loadu_pd(b), inverse));
         const __m128i green = _mm256_cvtpd_epi32(_mm256_mul_pd(_mm256_loadu_pd(g), inverse));
         const __m128i red = _mm256_cvtpd_epi32(_mm256_mul_pd(_mm256_loadu_pd(r), inverse));

@@ -10,13 +10,15 @@
 template <class L>
 void GatherTaps(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count) {
     const int32_t padded = (count + L::kLanes - 1) / L::kLanes * L::kLanes;
-    for (int32_t k = 0; k < line.lines; ++k) {
+    const int32_t base = line.base, taps = plan.taps, lines = line.lines;
+    for (int32_t k = 0; k < lines; ++k) {
         const uint32_t *row = line.rows[k];
-        for (int32_t m = 0; m < plan.taps; ++m) {
-            uint32_t *out = plan.scratch + (static_cast<size_t>(k) * plan.taps + m) * kWideChunk;
+        for (int32_t m = 0; m < taps; ++m) {
+            uint32_t *out = plan.scratch + (static_cast<size_t>(k) * taps + m) * kWideChunk;
             const int32_t *offsets = plan.offsets + static_cast<size_t>(m) * plan.stride + column;
-            for (int32_t i = 0; i < count; ++i) out[i] = row[static_cast<size_t>(offsets[i] - line.base)];
-            for (int32_t i = count; i < padded; ++i) out[i] = 0;
+            int32_t i = L::Gather(out, row, plan, m, column, base, count);
+            for (; i < count; ++i) out[i] = row[offsets[i] - base];
+            for (; i < padded; ++i) out[i] = 0;
         }
     }
 }

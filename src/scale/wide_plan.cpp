@@ -13,9 +13,41 @@ int32_t TapCount(const ScaleAxisEntry &e) {
     return 1 + (e.wholeCount > 0 ? e.wholeCount : 0) + (e.wholeCount != -1 && e.trailWeight > 0 ? 1 : 0);
 }
 
+bool PlanWindows(WidePlan &plan, int32_t dstWidth, int32_t srcWidth) {
+    const int32_t blocks = static_cast<int32_t>((static_cast<uint32_t>(dstWidth) + 7u) / 8u);
+    const size_t count = static_cast<size_t>(static_cast<uint32_t>(blocks)) * static_cast<uint32_t>(plan.taps);
+    auto *windows = static_cast<int32_t *>(std::calloc(count, sizeof(int32_t)));
+    auto *permutes = static_cast<int32_t *>(std::calloc(count * 8, sizeof(int32_t)));
+    plan.windows = windows;
+    plan.permutes = permutes;
+    plan.blocks = blocks;
+    if (windows == nullptr || permutes == nullptr) return false;
+    for (int32_t m = 0; m < plan.taps; ++m) {
+        for (int32_t b = 0; b < blocks; ++b) {
+            const int32_t *offsets = plan.offsets + static_cast<size_t>(m) * plan.stride + 8 * b;
+            const int32_t n = dstWidth - 8 * b < 8 ? dstWidth - 8 * b : 8;
+            int32_t low = offsets[0], high = offsets[0];
+            for (int32_t i = 1; i < n; ++i) {
+                low = offsets[i] < low ? offsets[i] : low;
+                high = offsets[i] > high ? offsets[i] : high;
+            }
+            const size_t at = static_cast<size_t>(m) * blocks + b;
+            // The 8 pixels read must lie in the line.
+            const int32_t start = low < srcWidth - 8 ? low : srcWidth - 8;
+            if (n < 8 || start < 0 || high - start >= 8) {
+                windows[at] = -1;
+                continue;
+            }
+            windows[at] = start;
+            for (int32_t i = 0; i < 8; ++i) permutes[at * 8 + i] = offsets[i] - start;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
-WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t dstWidth, int32_t lineCount) {
+WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t srcWidth, int32_t dstWidth, int32_t lineCount) {
     int32_t taps = 1;
     for (int32_t j = 0; j < dstWidth; ++j) {
         const int32_t n = TapCount(AxisEntry(horizontal, j));
@@ -71,6 +103,10 @@ WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t dstWidth, int32_t lin
         start += e.advance;
     }
     plan->lastTapIsCorner = lastTapIsCorner;
+    if (!PlanWindows(*plan, dstWidth, srcWidth)) {
+        DeleteWidePlan(plan);
+        return nullptr;
+    }
     return plan;
 }
 
@@ -82,12 +118,14 @@ void DeleteWidePlan(WidePlan *plan) {
     std::free(plan->scratch);
     std::free(plan->sums);
     std::free(plan->lineWeights);
+    std::free(const_cast<int32_t *>(plan->windows));
+    std::free(const_cast<int32_t *>(plan->permutes));
     std::free(plan);
 }
 
 WideLineProc WideLineAvx() {
 #if defined(ZL_WIDE_AVX)
-    if (ProcessorRunsAvx()) return ProduceWideLineAvx;
+    if (ProcessorRunsAvx2()) return ProduceWideLineAvx;
 #endif
     return nullptr;
 }

@@ -25,6 +25,11 @@ struct Sse2Lanes {
     static D Sub(D a, D b) { return _mm_sub_pd(a, b); }
     static D Mul(D a, D b) { return _mm_mul_pd(a, b); }
 
+    // Gathers as many pixels as it does fast; the caller does the rest.
+    static int32_t Gather(uint32_t *, const uint32_t *, const WidePlan &, int32_t, int32_t, int32_t, int32_t) {
+        return 0;
+    }
+
     static I LoadPixels(const uint32_t *p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)); }
     template <int kShift>
     static D Channel(I p) {

@@ -41,7 +41,8 @@ TEST(ScaleProduce, FasterLinesEqualThePlainLine) {
                                 {5, 7, 17, 23},     {1, 1, 9, 9},       {9, 9, 1, 1},      {1000, 4, 999, 3},
                                 {64, 64, 63, 65},   {3, 5, 3, 5},       {7, 31, 2, 3},     {2, 3, 7, 31},
                                 {1, 40, 70, 3},     {70, 3, 1, 40},     {40, 1, 3, 70},    {3, 70, 40, 1},
-                                {400, 5, 7, 2},     {13, 2, 200, 5},    {512, 256, 256, 256}, {512, 2, 767, 5}};
+                                {400, 5, 7, 2},     {13, 2, 200, 5},    {20, 3, 160, 7},   {512, 256, 256, 256},
+                                {512, 2, 767, 5}};
     std::vector<Producer> producers = {{"packed", nullptr}};
     if (zl::WideLineSse2() != nullptr) producers.push_back({"wide SSE2", zl::WideLineSse2()});
     if (zl::WideLineAvx() != nullptr) producers.push_back({"wide AVX", zl::WideLineAvx()});
@@ -64,7 +65,9 @@ TEST(ScaleProduce, FasterLinesEqualThePlainLine) {
         for (int32_t y = 0; y < dh; ++y) {
             const ScaleAxisEntry &v = vertical[y + 1];
             // Whole lines, partial lines from a later column, and short runs.
-            const int32_t parts[][2] = {{0, dw}, {dw / 3, dw - dw / 3}, {dw / 2, (dw - dw / 2 + 1) / 2}, {dw - 1, 1}};
+            const int32_t late = dw > 8 ? (dw - 8) / 8 * 8 : 0;  // a block near the right edge
+            const int32_t parts[][2] = {{0, dw},       {dw / 3, dw - dw / 3}, {dw / 2, (dw - dw / 2 + 1) / 2},
+                                        {dw - 1, 1},   {late, dw - late}};
             for (const auto &part : parts) {
                 int32_t first = part[0], n = part[1];
                 // A partial line's rows start at its first column's source pixel.
@@ -95,7 +98,7 @@ TEST(ScaleProduce, FasterLinesEqualThePlainLine) {
         }
         EndScaleScanline(scaler);
     }
-    EXPECT_GE(widePlans, 18) << "the wide producers must see most geometries";
+    EXPECT_GE(widePlans, 19) << "the wide producers must see most geometries";
 }
 
 }  // namespace
