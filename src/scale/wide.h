@@ -92,6 +92,10 @@ WideLineProc WideLineAvx();
 WideLineProc WideLineSse2();
 WidePhases WidePhasesOf(WideLineProc proc);
 
+// The footprint's lines as the wide producers take them (their weights are
+// kept in the plan); firstColumn must be a column of the plan.
+WideLine PrepareWideLine(WidePlan &plan, const LineFootprint &line, int32_t firstColumn);
+
 // Makes one line with a wide producer from the footprint the scaler set up.
 void ProduceLineWide(WideLineProc proc, WidePlan &plan, uint32_t *dstRow, const LineFootprint &line,
                      int32_t firstColumn, int32_t columnCount);

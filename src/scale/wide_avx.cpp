@@ -60,11 +60,11 @@ struct AvxLanes {
     static void StorePixels(uint32_t *dst, const double *a, const double *b, const double *g, const double *r) {
         const __m128i zero = _mm_setzero_si128();
         const __m128i alpha = _mm256_cvtpd_epi32(_mm256_loadu_pd(a));
-        // The divisor's entry: the alpha clamped to 1 .. 255 (a pixel of
-        // alpha 0 is 0 whatever its colour sums).
+        // 1 / alpha, the alpha clamped to 1 .. 255 (a pixel of alpha 0 is 0
+        // whatever its colour sums): the division is correctly rounded, so
+        // it gives AlphaInverseTable's entry, the double nearest to 1/n.
         const __m128i entry = _mm_max_epi32(_mm_min_epi32(alpha, _mm_set1_epi32(255)), _mm_set1_epi32(1));
-        const __m256d inverse = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), AlphaInverseTable, entry,
-                                                         _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
+        const __m256d inverse = _mm256_div_pd(_mm256_set1_pd(1.0), _mm256_cvtepi32_pd(entry));
         const __m128i blue = _mm256_cvtpd_epi32(_mm256_mul_pd(_mm256_loadu_pd(b), inverse));
         const __m128i green = _mm256_cvtpd_epi32(_mm256_mul_pd(_mm256_loadu_pd(g), inverse));
         const __m128i red = _mm256_cvtpd_epi32(_mm256_mul_pd(_mm256_loadu_pd(r), inverse));

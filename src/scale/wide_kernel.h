@@ -23,20 +23,22 @@ void GatherTaps(const WideLine &line, const WidePlan &plan, int32_t column, int3
     }
 }
 
-template <class L>
-void AccumulateTaps(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count) {
+// kTaps: the plan's taps when known at compile time (the common two), else 0.
+template <class L, int32_t kTaps>
+void AccumulateTapsOf(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count) {
     using D = typename L::D;
+    const int32_t planTaps = kTaps != 0 ? kTaps : plan.taps;
     const int32_t lastLine = line.lines - 1;
-    const size_t lastTap = static_cast<size_t>(lastLine) * plan.taps + plan.taps - 1;
+    const size_t lastTap = static_cast<size_t>(lastLine) * planTaps + planTaps - 1;
     for (int32_t i = 0; i < count; i += L::kLanes) {
         D remainder = L::Set1(1.0), alpha = L::Set1(0.0), blue = alpha, green = alpha, red = alpha;
         for (int32_t k = 0; k <= lastLine; ++k) {
             const bool trailing = line.trailingLine && k == lastLine;
             const double *columnWeights = trailing ? plan.trailWeights : plan.weights;
             // The corner weighs 0 everywhere: skipping it changes no sum.
-            const int32_t taps = trailing && plan.lastTapIsCorner ? plan.taps - 1 : plan.taps;
+            const int32_t taps = trailing && plan.lastTapIsCorner ? planTaps - 1 : planTaps;
             const D lineWeight = L::Set1(line.lineWeights[k]);
-            const uint32_t *pixels = plan.scratch + static_cast<size_t>(k) * plan.taps * kWideChunk + i;
+            const uint32_t *pixels = plan.scratch + static_cast<size_t>(k) * planTaps * kWideChunk + i;
             const double *weights = columnWeights + column + i;
             for (int32_t m = 0; m < taps; ++m) {
                 const typename L::I p = L::LoadPixels(pixels + static_cast<size_t>(m) * kWideChunk);
@@ -56,6 +58,15 @@ void AccumulateTaps(const WideLine &line, const WidePlan &plan, int32_t column, 
         L::Store(plan.sums + kWideChunk + i, L::Add(blue, L::Mul(L::template Channel<0>(p), t)));
         L::Store(plan.sums + 2 * kWideChunk + i, L::Add(green, L::Mul(L::template Channel<8>(p), t)));
         L::Store(plan.sums + 3 * kWideChunk + i, L::Add(red, L::Mul(L::template Channel<16>(p), t)));
+    }
+}
+
+template <class L>
+void AccumulateTaps(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count) {
+    if (plan.taps == 2) {
+        AccumulateTapsOf<L, 2>(line, plan, column, count);
+    } else {
+        AccumulateTapsOf<L, 0>(line, plan, column, count);
     }
 }
 

@@ -145,6 +145,10 @@ WidePhases WidePhasesOf(WideLineProc proc) {
 
 void ProduceLineWide(WideLineProc proc, WidePlan &plan, uint32_t *dstRow, const LineFootprint &line,
                      int32_t firstColumn, int32_t columnCount) {
+    proc(dstRow, PrepareWideLine(plan, line, firstColumn), plan, columnCount);
+}
+
+WideLine PrepareWideLine(WidePlan &plan, const LineFootprint &line, int32_t firstColumn) {
     const ScaleAxisEntry &v = *line.entry;
     const int32_t d = v.wholeCount;
     const bool trailingLine = d != -1 && v.trailWeight > 0;
@@ -152,8 +156,7 @@ void ProduceLineWide(WideLineProc proc, WidePlan &plan, uint32_t *dstRow, const 
     plan.lineWeights[0] = v.leadWeight;
     for (int32_t k = 1; k <= d; ++k) plan.lineWeights[k] = line.wholeWeight;
     if (trailingLine) plan.lineWeights[lines - 1] = v.trailWeight;
-    WideLine wide{line.rows, plan.lineWeights, lines, trailingLine, firstColumn, plan.offsets[firstColumn]};
-    proc(dstRow, wide, plan, columnCount);
+    return WideLine{line.rows, plan.lineWeights, lines, trailingLine, firstColumn, plan.offsets[firstColumn]};
 }
 
 }  // namespace zl
