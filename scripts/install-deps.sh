@@ -43,7 +43,8 @@ if [ "$demo_only" -eq 1 ]; then
   pkgs=(cmake ninja-build g++ libpng-dev)
 else
   pkgs=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpixman-1-dev
-        libpng-dev pkg-config g++-mingw-w64-i686 dpkg-dev doxygen wine wine32:i386)
+        libpng-dev pkg-config g++-mingw-w64-i686 dpkg-dev doxygen wine wine32:i386
+        ffmpeg)
 fi
 
 missing=()

@@ -97,6 +97,9 @@ int32_t ZL_CALL TestFourCorner(const double *x, const double *y, LayerRect *rect
 }
 
 int32_t ZL_CALL FourCornerMapLayer(Layer *destination, Layer *source, const double *x, const double *y) {
+    // Receivers run between the passes, outside their brackets.
+    KeepAlive keep(destination, source);
+    if (!keep.Kept()) return 0;
     ScopedFpEnvironment environment;
     return MapFourCorner(destination, source, x, y);
 }

@@ -77,20 +77,16 @@ Release ReleaseCount(Layer *layer) {
 
 // Drops the bracket's reference on a kind-3 layer (deleting the stand-in it
 // made, or giving back the one taken on a caller's kind-3 layer), then
-// releases the access on the root. The root may have lost every other
-// reference meanwhile (the host may delete it while its access is open): the
-// bracket holds it until endAccess has run, and only then lets it go.
+// releases the access on the root. The layers the bracket names are kept
+// alive until it has closed, so the root is still there for endAccess even
+// when the host dropped its last reference meanwhile.
 Release ReleaseAccess(Layer *&slot) {
     Layer *layer = slot;
     if (layer == nullptr) return Release::Missing;
     if (layer->flags != LayerKindAccess) return ReleaseCount(layer);
-    Layer *heldRoot = layer->root;
-    if (heldRoot != nullptr) AddRefCountLayer(heldRoot);
     slot = layer->parent;
     DeleteLayer(layer);
-    Release result = ReleaseCount(slot);
-    if (heldRoot != nullptr) DeleteLayer(heldRoot);
-    return result;
+    return ReleaseCount(slot);
 }
 
 // A kind-3 layer passed in by a caller (the stand-in of an outer access,
@@ -139,6 +135,9 @@ int32_t ZL_CALL BeginLayerAccess(LayerAccess *access, Layer *layer, Layer *layer
     *access = LayerAccess{};
     access->layer = layer;
     if (layer == nullptr) return 0;
+    // Hooks and receivers may drop the host's last reference on any of these.
+    if (!KeepLayersAlive(reinterpret_cast<uintptr_t>(access), {layer, layer->root, layer2, layer2 != nullptr ? layer2->root : nullptr}))
+        return 0;
     HoldCallersAccessLayer(layer);
     Layer *root = layer->root;
     if (root == nullptr) return 0;
@@ -191,10 +190,11 @@ int32_t ZL_CALL BeginLayerAccess(LayerAccess *access, Layer *layer, Layer *layer
 int32_t ZL_CALL EndLayerAccess(LayerAccess *access) {
     if (access == nullptr) return 0;
     Release first = ReleaseAccess(access->layer);
-    if (first == Release::Missing) return 0;
     // The second layer is released even when the first root's endAccess
     // refused, so that its count and temporary layer are never left behind.
-    Release second = access->layer2 != nullptr ? ReleaseAccess(access->layer2) : Release::Done;
+    Release second = first != Release::Missing && access->layer2 != nullptr ? ReleaseAccess(access->layer2)
+                                                                            : Release::Done;
+    LetLayersGo(reinterpret_cast<uintptr_t>(access));
     return first == Release::Done && second == Release::Done ? 1 : 0;
 }
 

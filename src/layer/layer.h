@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "ZantrelLayer.h"
 
@@ -61,6 +62,40 @@ inline const uint32_t *NextRow(const uint32_t *row, int32_t rowBytes) {
 // A new clipped child (kind 2) at the head of parent's children, holding one
 // reference on the root. Null when parent is null or memory runs out.
 Layer *NewClippedLayer(Layer *parent);
+
+// Frees a layer whose last reference was dropped while something kept it
+// alive: runs its destroy procedure, unlinks it and frees the record (and an
+// owned buffer). The reference it held on its root is already gone.
+void FreeDroppedLayer(Layer *layer);
+
+// Every layer an open access bracket (or an operation) names stays a valid
+// record until the bracket closes: DeleteLayer only counts such a layer down
+// to 0, and LetLayersGo frees it then. List a layer before its root.
+constexpr int32_t kKeptLayers = 4;
+// The owner is the address of the bracket's LayerAccess or of a KeepAlive.
+bool KeepLayersAlive(uintptr_t owner, std::initializer_list<Layer *> layers);
+bool IsKeptAlive(const Layer *layer);
+void LetLayersGo(uintptr_t owner);
+
+// Keeps a call's layers (and their roots) alive for the whole call, across
+// the notifications it sends outside its access brackets.
+class KeepAlive {
+public:
+    KeepAlive(Layer *first, Layer *second)
+        : kept_(KeepLayersAlive(Owner(), {first, RootOf(first), second, RootOf(second)})) {}
+    ~KeepAlive() {
+        if (kept_) LetLayersGo(Owner());
+    }
+    KeepAlive(const KeepAlive &) = delete;
+    KeepAlive &operator=(const KeepAlive &) = delete;
+    bool Kept() const { return kept_; }
+
+    static Layer *RootOf(Layer *layer) { return layer != nullptr ? layer->root : nullptr; }
+
+private:
+    uintptr_t Owner() const { return reinterpret_cast<uintptr_t>(this); }
+    bool kept_;
+};
 
 int32_t ComputeVisibleBounds(Layer *layer);
 int32_t UpdateVisibleRect(Layer *layer);

@@ -67,6 +67,13 @@ void FreeLayerRecord(Layer *layer) {
 
 }  // namespace
 
+void FreeDroppedLayer(Layer *layer) {
+    if (layer->destroy != nullptr) layer->destroy(layer, nullptr);
+    UnlinkFromSiblings(layer);
+    DetachChildren(layer);
+    FreeLayerRecord(layer);
+}
+
 Layer *NewClippedLayer(Layer *parent) {
     if (parent == nullptr) return nullptr;
     Layer *layer = static_cast<Layer *>(std::calloc(1, sizeof(Layer)));
@@ -130,11 +137,9 @@ int32_t ZL_CALL DeleteLayer(Layer *layer) {
     Layer *heldRoot = CountsOnRoot(layer) ? layer->root : nullptr;
     bool freed = false;
     layer->refCount = WrapSub(layer->refCount, 1);
-    if (layer->refCount == 0) {
-        if (layer->destroy != nullptr) layer->destroy(layer, nullptr);
-        UnlinkFromSiblings(layer);
-        DetachChildren(layer);
-        FreeLayerRecord(layer);
+    // A layer an open bracket names is freed when that bracket closes.
+    if (layer->refCount == 0 && !IsKeptAlive(layer)) {
+        FreeDroppedLayer(layer);
         freed = true;
     }
     if (heldRoot != nullptr) DeleteLayer(heldRoot);
