@@ -505,7 +505,7 @@ TEST(ScaleScanline, GivesTheSameBitsInEveryBuild) {
 // Whatever floating-point environment the host has set, every export that
 // computes in floating point gives the pixels of the default environment and
 // hands the host's environment back as it was, flags included.
-TEST(ScaleScanline, PixelsAndTheHostEnvironmentDoNotDependOnTheHostEnvironment) {
+TEST(ScaleScanline, PixelsDoNotDependOnTheHostFpEnvironmentWhichIsGivenBack) {
     struct HostEnvironment {
         const char *name;
         uint16_t x87Control;
