@@ -23,47 +23,80 @@ void GatherTaps(const WideLine &line, const WidePlan &plan, int32_t column, int3
     }
 }
 
-// kTaps: the plan's taps when known at compile time (the common two), else 0.
+// The sums of one tap in every lane, as the plain walk adds them.
+template <class L>
+struct LaneSums {
+    typename L::D remainder = L::Set1(1.0), alpha = L::Set1(0.0), blue = alpha, green = alpha, red = alpha;
+
+    void Tap(const uint32_t *pixels, const double *columnWeights, typename L::D lineWeight) {
+        const typename L::I p = L::LoadPixels(pixels);
+        const typename L::D w = L::Mul(lineWeight, L::Load(columnWeights));
+        const typename L::D t = L::Mul(w, L::template Channel<24>(p));
+        remainder = L::Sub(remainder, w);
+        alpha = L::Add(alpha, t);
+        blue = L::Add(blue, L::Mul(L::template Channel<0>(p), t));
+        green = L::Add(green, L::Mul(L::template Channel<8>(p), t));
+        red = L::Add(red, L::Mul(L::template Channel<16>(p), t));
+    }
+    // The last pixel read takes the remainder; the sums go to the chunk's.
+    void Finish(const uint32_t *lastPixels, double *sums) {
+        const typename L::I p = L::LoadPixels(lastPixels);
+        const typename L::D t = L::Mul(remainder, L::template Channel<24>(p));
+        L::Store(sums, L::Add(alpha, t));
+        L::Store(sums + kWideChunk, L::Add(blue, L::Mul(L::template Channel<0>(p), t)));
+        L::Store(sums + 2 * kWideChunk, L::Add(green, L::Mul(L::template Channel<8>(p), t)));
+        L::Store(sums + 3 * kWideChunk, L::Add(red, L::Mul(L::template Channel<16>(p), t)));
+    }
+};
+
+// Two lines of two taps (every enlargement and the reductions up to 2 to 1),
+// the taps written out.
+template <class L>
+void AccumulateTwoByTwo(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count) {
+    const typename L::D lead = L::Set1(line.lineWeights[0]), second = L::Set1(line.lineWeights[1]);
+    const double *w0 = plan.weights + column, *w1 = (line.trailingLine ? plan.trailWeights : plan.weights) + column;
+    const size_t stride = static_cast<size_t>(plan.stride);
+    const bool corner = line.trailingLine && plan.lastTapIsCorner;  // its tap weighs 0: skipped
+    const uint32_t *p = plan.scratch;
+    for (int32_t i = 0; i < count; i += L::kLanes) {
+        LaneSums<L> sums;
+        sums.Tap(p + i, w0 + i, lead);
+        sums.Tap(p + kWideChunk + i, w0 + stride + i, lead);
+        sums.Tap(p + 2 * kWideChunk + i, w1 + i, second);
+        if (!corner) sums.Tap(p + 3 * kWideChunk + i, w1 + stride + i, second);
+        sums.Finish(p + 3 * kWideChunk + i, plan.sums + i);
+    }
+}
+
+// Any number of lines and taps; kTaps: the plan's taps when known at
+// compile time (the common two), else 0.
 template <class L, int32_t kTaps>
 void AccumulateTapsOf(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count) {
-    using D = typename L::D;
     const int32_t planTaps = kTaps != 0 ? kTaps : plan.taps;
     const int32_t lastLine = line.lines - 1;
     const size_t lastTap = static_cast<size_t>(lastLine) * planTaps + planTaps - 1;
     for (int32_t i = 0; i < count; i += L::kLanes) {
-        D remainder = L::Set1(1.0), alpha = L::Set1(0.0), blue = alpha, green = alpha, red = alpha;
+        LaneSums<L> sums;
         for (int32_t k = 0; k <= lastLine; ++k) {
             const bool trailing = line.trailingLine && k == lastLine;
-            const double *columnWeights = trailing ? plan.trailWeights : plan.weights;
+            const double *weights = (trailing ? plan.trailWeights : plan.weights) + column + i;
             // The corner weighs 0 everywhere: skipping it changes no sum.
             const int32_t taps = trailing && plan.lastTapIsCorner ? planTaps - 1 : planTaps;
-            const D lineWeight = L::Set1(line.lineWeights[k]);
+            const typename L::D lineWeight = L::Set1(line.lineWeights[k]);
             const uint32_t *pixels = plan.scratch + static_cast<size_t>(k) * planTaps * kWideChunk + i;
-            const double *weights = columnWeights + column + i;
-            for (int32_t m = 0; m < taps; ++m) {
-                const typename L::I p = L::LoadPixels(pixels + static_cast<size_t>(m) * kWideChunk);
-                const D w = L::Mul(lineWeight, L::Load(weights + static_cast<size_t>(m) * plan.stride));
-                const D t = L::Mul(w, L::template Channel<24>(p));
-                remainder = L::Sub(remainder, w);
-                alpha = L::Add(alpha, t);
-                blue = L::Add(blue, L::Mul(L::template Channel<0>(p), t));
-                green = L::Add(green, L::Mul(L::template Channel<8>(p), t));
-                red = L::Add(red, L::Mul(L::template Channel<16>(p), t));
-            }
+            for (int32_t m = 0; m < taps; ++m)
+                sums.Tap(pixels + static_cast<size_t>(m) * kWideChunk, weights + static_cast<size_t>(m) * plan.stride,
+                         lineWeight);
         }
-        // The last pixel read takes the remainder.
-        const typename L::I p = L::LoadPixels(plan.scratch + lastTap * kWideChunk + i);
-        const D t = L::Mul(remainder, L::template Channel<24>(p));
-        L::Store(plan.sums + i, L::Add(alpha, t));
-        L::Store(plan.sums + kWideChunk + i, L::Add(blue, L::Mul(L::template Channel<0>(p), t)));
-        L::Store(plan.sums + 2 * kWideChunk + i, L::Add(green, L::Mul(L::template Channel<8>(p), t)));
-        L::Store(plan.sums + 3 * kWideChunk + i, L::Add(red, L::Mul(L::template Channel<16>(p), t)));
+        sums.Finish(plan.scratch + lastTap * kWideChunk + i, plan.sums + i);
     }
 }
 
 template <class L>
 void AccumulateTaps(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count) {
-    if (plan.taps == 2) {
+    if (plan.taps == 2 && line.lines == 2) {
+        AccumulateTwoByTwo<L>(line, plan, column, count);
+    } else if (plan.taps == 2) {
         AccumulateTapsOf<L, 2>(line, plan, column, count);
     } else {
         AccumulateTapsOf<L, 0>(line, plan, column, count);
