@@ -559,6 +559,11 @@ void Session::Count(int r) {
                 // To a fresh buffer in the other layout; the old one is freed.
                 HostBuffer fresh = AllocateBuffer(root.alt.strideWords, root.height, root.alt.bottomUp, root.alt.lowFlush);
                 for (size_t k = 0; k < fresh.words; ++k) fresh.memory->data()[k] = Mix(0x5eed0000u + static_cast<uint32_t>(k));
+                // Filled now as the move will fill it, for a model that
+                // reads the pixels before the call (ClipToAlphaLayer).
+                for (int32_t y = 0; y < root.height; ++y)
+                    std::memcpy(fresh.first + static_cast<ptrdiff_t>(y) * (fresh.rowBytes / 4),
+                                root.buf.first + static_cast<ptrdiff_t>(y) * (root.buf.rowBytes / 4), static_cast<size_t>(root.width) * 4);
                 m.to = fresh.first;
                 m.retire = root.buf.memory.get();
                 root.retired.push_back(std::move(root.buf.memory));
@@ -654,11 +659,12 @@ bool Session::Kept(int i) const {
 // The host's close of one of its accesses, already taken out of open_: the
 // slots are released (endAccess), then the layers it named that the host
 // dropped meanwhile and no other open access names are freed, in the order
-// they were named.
+// they were named, the roots last: a window's destroy still sees its root.
 bool Session::SimClose(OpenAccess &o) {
     bool ok = SimEnd(o.sim);
-    for (int k : o.named)
-        if (k >= 0 && nodes_[k].alive && nodes_[k].zombie && !Kept(k)) FreeRecord(k);
+    for (bool roots : {false, true})
+        for (int k : o.named)
+            if (k >= 0 && IsRoot(k) == roots && nodes_[k].alive && nodes_[k].zombie && !Kept(k)) FreeRecord(k);
     return ok;
 }
 
@@ -1352,6 +1358,7 @@ int32_t Session::SimClipAlpha(int i) {
     return 1;
 }
 
+// The roots' buffers as they stand, whatever the layers' own copies say.
 int32_t Session::SimResize(const Action &act) {
     int d = act.a, s = act.b;
     if (d < 0 || s < 0) return 0;
@@ -1362,21 +1369,17 @@ int32_t Session::SimResize(const Action &act) {
     };
     if (!inside(d) || !inside(s)) return 0;
     const LayerRect &db = nodes_[d].bounds, &sb = nodes_[s].bounds;
-    if (PixelsField(d) != nullptr && PixelsField(s) != nullptr && Proper(db) && Proper(sb)) {
-        int dr = nodes_[d].root, sr = nodes_[s].root;
-        Allow(dr, db);
-        // Equal sizes are copied as they are; the fields must name the
-        // buffers in use for the model to know the pixels.
-        bool current = PixelsField(d) == nodes_[dr].buf.first && PixelsField(s) == nodes_[sr].buf.first;
-        if (CanExact() && current && dr != sr && Sub(db.right, db.left) == Sub(sb.right, sb.left) &&
-            Sub(db.bottom, db.top) == Sub(sb.bottom, sb.top)) {
-            LayerRect dd = db, ss = sb;
-            exact_.push_back([this, dr, sr, dd, ss]() {
-                for (int32_t y = 0; y < Sub(dd.bottom, dd.top); ++y)
-                    for (int32_t x = 0; x < Sub(dd.right, dd.left); ++x)
-                        ZL_FUZZ_CHECK(After(dr, dd.left + x, dd.top + y) == Before(sr, ss.left + x, ss.top + y));
-            });
-        }
+    int dr = nodes_[d].root, sr = nodes_[s].root;
+    if (PixelsField(dr) == nullptr || PixelsField(sr) == nullptr || !Proper(db) || !Proper(sb)) return 0;
+    Allow(dr, db);
+    // Equal sizes are copied as they are.
+    if (CanExact() && dr != sr && Sub(db.right, db.left) == Sub(sb.right, sb.left) && Sub(db.bottom, db.top) == Sub(sb.bottom, sb.top)) {
+        LayerRect dd = db, ss = sb;
+        exact_.push_back([this, dr, sr, dd, ss]() {
+            for (int32_t y = 0; y < Sub(dd.bottom, dd.top); ++y)
+                for (int32_t x = 0; x < Sub(dd.right, dd.left); ++x)
+                    ZL_FUZZ_CHECK(After(dr, dd.left + x, dd.top + y) == Before(sr, ss.left + x, ss.top + y));
+        });
     }
     return 1;
 }
@@ -1384,16 +1387,15 @@ int32_t Session::SimResize(const Action &act) {
 int32_t Session::SimResizeCorrect(const Action &act) {
     int d = act.a, s = act.b;
     if (d >= 0 && s >= 0 && nodes_[d].root == nodes_[s].root) {
-        // Through a library layer of the destination's visible size.
+        // The source's visible part is scaled into a library layer of the
+        // destination's visible size, which is then copied over.
         SimAccess a = SimBegin(d, -1);
         int32_t result = 0;
         if (a.opened) {
-            const LayerRect &sb = nodes_[s].bounds;
-            int32_t w = a.Width(), h = a.Height();
-            bool refused = !Proper(sb) ? false
-                           : !(sb.left >= 0 && sb.top >= 0 && sb.right <= RootWidth(nodes_[s].root) && sb.bottom <= RootHeight(nodes_[s].root));
-            if (!refused) {
+            SimAccess from = SimBegin(s, -1);
+            if (from.opened) {
                 result = 1;
+                int32_t w = a.Width(), h = a.Height();
                 // CopyLayer(destination, library layer): the destination's
                 // override, then an access co-registering the two at their
                 // top-left corners.
@@ -1406,18 +1408,13 @@ int32_t Session::SimResizeCorrect(const Action &act) {
                     // The library layer has no receivers of its own.
                     if (Proper(region)) {
                         Allow(a.p1.pixelRoot, Offset(region, a.p1.x, a.p1.y));
-                        const uint32_t *field = PixelsField(s);
-                        int sr = nodes_[s].root;
-                        bool known = field == nullptr || !Proper(sb) ||
-                                     (field == nodes_[sr].buf.first && Sub(sb.right, sb.left) == w && Sub(sb.bottom, sb.top) == h);
-                        if (CanExact() && known) {
-                            bool zero = field == nullptr || !Proper(sb);
-                            SimAccess dst = a;
-                            LayerRect src = sb;
-                            exact_.push_back([this, dst, region, zero, sr, src]() {
+                        if (CanExact() && from.Width() == w && from.Height() == h) {
+                            SimAccess dst = a, src = from;
+                            exact_.push_back([this, dst, src, region]() {
                                 for (int32_t y = region.top; y < region.bottom; ++y)
                                     for (int32_t x = region.left; x < region.right; ++x) {
-                                        uint32_t want = zero ? 0u : Before(sr, src.left + x, src.top + y);
+                                        uint32_t want = Before(src.p1.pixelRoot, Add(src.p1.x, Add(src.region.left, x)),
+                                                               Add(src.p1.y, Add(src.region.top, y)));
                                         ZL_FUZZ_CHECK(After(dst.p1.pixelRoot, Add(dst.p1.x, x), Add(dst.p1.y, y)) == want);
                                     }
                             });
@@ -1427,6 +1424,7 @@ int32_t Session::SimResizeCorrect(const Action &act) {
                     Release(d, nullptr);
                 }
             }
+            SimEnd(from);
         }
         SimEnd(a);
         return result;
