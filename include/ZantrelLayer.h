@@ -1163,27 +1163,33 @@ ZL_API int32_t ZL_CALL ScaleScanline(uint32_t *dstRow, const uint32_t *srcRow, S
  * destination layer's `bounds` rectangle of its root buffer, through the
  * sibling library's ExportedQV_CopyScaleConvert (Quoravel), which it calls
  * once with both pixel addresses, strides, "argb" formats and rectangles.
+ * The addresses and strides are the roots' `pixels` and `rowBytes` as they
+ * stand at the call (a clipped layer's own copies date from its creation).
  * Opens no access and delivers no notifications; calls no host procedure.
  *
  * @param destination the layer whose bounds rectangle receives the pixels.
  * @param source the layer whose bounds rectangle is read.
- * @return 1 once the call was made (an empty rectangle makes the sibling
- *   library do nothing); 0 without calling it when a layer is null, has no
- *   root, or has a bounds rectangle outside its root's buffer. */
+ * @return the sibling library's result: 1 when it scaled, 0 when it refused
+ *   (an empty rectangle, a root without pixels) and wrote nothing; 0 without
+ *   calling it when a layer is null, has no root, or has a bounds rectangle
+ *   outside its root's buffer. */
 ZL_API int32_t ZL_CALL ResizeLayer(Layer *destination, Layer *source);
 
 /** Scales the visible part of the source layer onto the visible part of the
  * destination layer with a scanline scaler (the two parts are not laid on
- * each other: each fills its own region). When both layers share a root it
- * scales through a temporary layer with ResizeLayer and then CopyLayer, which
- * sends its notifications and may call the root's copy override; otherwise
+ * each other: each fills its own region). When both layers share a root the
+ * sibling library scales the source's visible part into a temporary layer,
+ * which CopyLayer then copies over the destination's visible part (CopyLayer
+ * sends its notifications and may call the root's copy override); otherwise
  * no notifications are sent. The roots' beginAccess and endAccess procedures
  * run as the access brackets open and close.
  *
  * @param destination the layer whose visible part receives the pixels.
  * @param source the layer whose visible part is read.
  * @return 1 when the pixels were scaled; 0 when an access cannot be opened
- *   (null layers included), or the scaler or temporary layer cannot be made. */
+ *   (null layers included, or a source with nothing visible), the sibling
+ *   library refuses, or the scaler or temporary layer cannot be made; the
+ *   destination is then unchanged. */
 ZL_API int32_t ZL_CALL ResizeLayerCorrect(Layer *destination, Layer *source);
 
 #ifdef __cplusplus

@@ -20,24 +20,22 @@ std::recursive_mutex *layerLock = nullptr;
 #endif
 OnceFlag layerLockOnce;
 
-void DeleteLayerLock() {
 #if defined(_WIN32)
-    DeleteCriticalSection(&layerLock);
-#else
-    delete layerLock;
-    layerLock = nullptr;
+void DeleteLayerLock() { DeleteCriticalSection(&layerLock); }
 #endif
-}
 
-// Created on first use; its deletion joins the exit list at that moment, so
-// a lock that was never created is never deleted either.
+// Created on first use. In the DLL its deletion joins the DLL's exit list at
+// that moment, which runs when the DLL unloads, after the host's own exit
+// handlers. A shared object's handlers share the process's list instead, so
+// a host handler registered earlier would run after the deletion: there the
+// lock lives until the process ends.
 void CreateLayerLock() {
 #if defined(_WIN32)
     InitializeCriticalSection(&layerLock);
+    std::atexit(DeleteLayerLock);
 #else
     layerLock = new std::recursive_mutex;
 #endif
-    std::atexit(DeleteLayerLock);
 }
 
 }  // namespace
@@ -58,7 +56,5 @@ void LeaveLayerLock() {
     layerLock->unlock();
 #endif
 }
-
-bool LayerLockExists() { return layerLockOnce.Done(); }
 
 }  // namespace zl

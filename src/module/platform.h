@@ -6,12 +6,10 @@
 
 namespace zl {
 
-// The process-wide recursive lock that serialises layer deletion. It is
-// created on first use; its deletion is registered with the runtime's exit
-// list at that moment, so an unused lock is never created nor deleted.
+// The process-wide recursive lock that serialises layer deletion and the
+// records kept alive by open accesses. It is created on first use.
 void EnterLayerLock();
 void LeaveLayerLock();
-bool LayerLockExists();
 
 class LayerLockGuard {
 public:

@@ -17,18 +17,26 @@ void RunCopyModePass(ScanlineScaler *scaler, const LayerAccess &source, const La
     } while (scaler->needInput || scaler->outputReady);
 }
 
-// Both layers live in one pixel buffer: the sibling library scales into a
-// separate layer, which is then copied over the destination.
+// Both layers live in one pixel buffer: the sibling library scales the
+// source's visible part into a separate layer, which is then copied over the
+// destination. Addresses come from the open accesses, read after the root's
+// beginAccess ran (it may have moved the buffer).
 int32_t ResizeThroughTemporary(Layer *destination, Layer *source) {
-    AccessBracket bracket(destination, nullptr);
-    if (!bracket.Opened()) return 0;
-    Layer *temporary = CreateLayer(bracket.Access().width, bracket.Access().height, 1);
+    AccessBracket destinationBracket(destination, nullptr);
+    if (!destinationBracket.Opened()) return 0;
+    AccessBracket sourceBracket(source, nullptr);
+    if (!sourceBracket.Opened()) return 0;
+    const LayerAccess &src = sourceBracket.Access();
+    const LayerAccess &dst = destinationBracket.Access();
+    Layer *temporary = CreateLayer(dst.width, dst.height, 1);
     if (temporary == nullptr) return 0;
-    // A refused source leaves the destination as it was.
-    int32_t scaled = ResizeLayer(temporary, source);
+    // A refused scale leaves the destination as it was.
+    int32_t scaled = ExportedQV_CopyScaleConvert(src.pixels, src.rowBytes, QV_FORMAT_ARGB, 0, 0, src.width,
+                                                 src.height, temporary->pixels, temporary->rowBytes,
+                                                 QV_FORMAT_ARGB, 0, 0, dst.width, dst.height, 0);
     if (scaled) CopyLayer(destination, temporary);
     DeleteLayer(temporary);
-    return scaled;
+    return scaled != 0 ? 1 : 0;
 }
 
 int32_t ResizeWithScaler(Layer *destination, Layer *source) {
@@ -56,6 +64,19 @@ bool BoundsInsideRoot(const Layer *layer) {
     return b.left >= 0 && b.top >= 0 && b.right <= root->width && b.bottom <= root->height;
 }
 
+// The root's buffer as it stands now: a clipped layer's own copy of the
+// address and stride dates from its creation, and the root's beginAccess may
+// have moved the buffer since.
+int32_t ScaleBoundsOfRoots(Layer *destination, Layer *source) {
+    const Layer *from = source->root;
+    const Layer *to = destination->root;
+    const LayerRect &s = source->bounds;
+    const LayerRect &d = destination->bounds;
+    return ExportedQV_CopyScaleConvert(from->pixels, from->rowBytes, QV_FORMAT_ARGB, s.left, s.top, s.right,
+                                       s.bottom, to->pixels, to->rowBytes, QV_FORMAT_ARGB, d.left, d.top, d.right,
+                                       d.bottom, 0);
+}
+
 }  // namespace
 
 }  // namespace zl
@@ -67,12 +88,7 @@ extern "C" {
 int32_t ZL_CALL ResizeLayer(Layer *destination, Layer *source) {
     if (destination == nullptr || source == nullptr) return 0;
     if (!BoundsInsideRoot(destination) || !BoundsInsideRoot(source)) return 0;
-    const LayerRect &s = source->bounds;
-    const LayerRect &d = destination->bounds;
-    ExportedQV_CopyScaleConvert(source->pixels, source->rowBytes, QV_FORMAT_ARGB, s.left, s.top, s.right, s.bottom,
-                                destination->pixels, destination->rowBytes, QV_FORMAT_ARGB, d.left, d.top, d.right,
-                                d.bottom, 0);
-    return 1;
+    return ScaleBoundsOfRoots(destination, source) != 0 ? 1 : 0;
 }
 
 int32_t ZL_CALL ResizeLayerCorrect(Layer *destination, Layer *source) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
@@ -206,3 +207,23 @@ TEST_F(LifetimeTest, ConcurrentDeletionOfChildrenFreesTheRootOnce) {
 }
 
 }  // namespace
+
+// A host whose exit handler, registered before the library first deleted a
+// layer, deletes a layer while the process exits. Run in a fresh process so
+// that the first deletion really comes after the handler.
+Layer *exitTimeLayer = nullptr;
+void DeleteLayerAtExit() {
+    if (DeleteLayer(exitTimeLayer) != 1) std::_Exit(3);
+}
+
+TEST(LifetimeDeathTest, ExitHandlerRegisteredBeforeTheFirstDeletionMayDeleteLayers) {
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    EXPECT_EXIT(
+        {
+            exitTimeLayer = CreateLayer(2, 2, 1);
+            std::atexit(DeleteLayerAtExit);
+            DeleteLayer(CreateLayer(1, 1, 1));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}

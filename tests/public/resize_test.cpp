@@ -2,6 +2,7 @@
 // conversion library that ResizeLayer calls.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -129,14 +130,52 @@ TEST(ResizeLayerCorrect, SharedStorageScalesThroughATemporaryLayer) {
     EXPECT_EQ(root.layer()->accessCount, 0);
     EXPECT_EQ(root.layer()->refCount, 3);  // the two windows; the temporary is gone
 
-    // A source window reaching outside the buffer is refused by ResizeLayer:
-    // the destination keeps its pixels and the result is 0.
-    ClipLayerXYWH(src, 8, 2, 8, 8);
-    EXPECT_EQ(ResizeLayerCorrect(dst, src), 0);
-    EXPECT_EQ(root.at(6, 1), blocks[0]);
-    EXPECT_EQ(root.layer()->accessCount, 0);
+    // A source window reaching outside the buffer is scaled as its visible
+    // part; one with nothing visible, or no size, is refused with 0 and the
+    // destination keeps its pixels.
+    root.at(11, 5) = 0xFF00FF00u;
+    ClipLayerXYWH(src, 10, 4, 8, 8);
+    EXPECT_EQ(ResizeLayerCorrect(dst, src), 1);
+    EXPECT_EQ(root.at(6, 1), 0x11111111u);
+    EXPECT_EQ(root.at(7, 2), 0xFF00FF00u);
+    for (LayerRect hidden : {LayerRect{20, 2, 24, 6}, LayerRect{2, 2, 2, 2}}) {
+        root.at(6, 1) = blocks[0];
+        ClipLayer(src, &hidden);
+        EXPECT_EQ(ResizeLayerCorrect(dst, src), 0);
+        EXPECT_EQ(ResizeLayer(dst, src), 0);
+        EXPECT_EQ(root.at(6, 1), blocks[0]);
+        EXPECT_EQ(root.layer()->accessCount, 0);
+    }
     DeleteLayer(src);
     DeleteLayer(dst);
+}
+
+// A host whose beginAccess moves the root's buffer and frees the old one:
+// windows made before the move must be read where the buffer is now.
+int32_t ZL_CALL MoveAndFreeBuffer(Layer *root, void *) {
+    size_t count = static_cast<size_t>(root->height) * root->width;
+    uint32_t *moved = static_cast<uint32_t *>(std::malloc(count * 4));
+    std::memcpy(moved, root->pixels, count * 4);
+    std::free(root->pixels);
+    root->pixels = moved;
+    return 0;
+}
+
+TEST(ResizeLayerCorrect, SharedStorageReadsTheBufferWhereBeginAccessMovedIt) {
+    std::vector<uint32_t> img = Pattern(4, 4, 5);
+    uint32_t *pixels = static_cast<uint32_t *>(std::malloc(8 * 4 * 4));
+    for (int32_t y = 0; y < 4; ++y)
+        for (int32_t x = 0; x < 8; ++x) pixels[y * 8 + x] = x < 4 ? img[static_cast<size_t>(y) * 4 + x] : 0;
+    Layer *root = CreateCompatibleLayer(pixels, 8, 4, 32);
+    root->beginAccess = MoveAndFreeBuffer;
+    Layer *left = Window(root, 0, 0, 4, 4), *right = Window(root, 4, 0, 4, 4);
+    EXPECT_EQ(ResizeLayerCorrect(right, left), 1);
+    for (int32_t y = 0; y < 4; ++y)
+        for (int32_t x = 0; x < 4; ++x) EXPECT_EQ(root->pixels[y * 8 + 4 + x], img[static_cast<size_t>(y) * 4 + x]);
+    DeleteLayer(left);
+    DeleteLayer(right);
+    std::free(root->pixels);
+    DeleteLayer(root);
 }
 
 TEST(ResizeLayer, HandsTheBoundsInsideTheRootsToQuoravel) {
