@@ -664,7 +664,10 @@ bool Session::SimClose(OpenAccess &o) {
     bool ok = SimEnd(o.sim);
     for (bool roots : {false, true})
         for (int k : o.named)
-            if (k >= 0 && IsRoot(k) == roots && nodes_[k].alive && nodes_[k].zombie && !Kept(k)) FreeRecord(k);
+            if (k >= 0 && IsRoot(k) == roots && nodes_[k].alive && nodes_[k].zombie && !Kept(k)) {
+                if (trace_) std::fprintf(stderr, "  node %d freed at the close\n", k);
+                FreeRecord(k);
+            }
     return ok;
 }
 
@@ -737,6 +740,7 @@ int Session::SimDelete(int i) {
     int freed = 0;
     if (n.refCount == 0) {
         if (Kept(i)) {
+            if (trace_) std::fprintf(stderr, "  node %d kept until the close\n", i);
             n.zombie = true;
         } else {
             FreeRecord(i);
