@@ -136,7 +136,7 @@ int32_t ZL_CALL BeginLayerAccess(LayerAccess *access, Layer *layer, Layer *layer
     access->layer = layer;
     if (layer == nullptr) return 0;
     // Hooks and receivers may drop the host's last reference on any of these.
-    if (!KeepLayersAlive(access, {layer, layer->root, layer2, layer2 != nullptr ? layer2->root : nullptr}))
+    if (!KeepLayersAlive(reinterpret_cast<uintptr_t>(access), {layer, layer->root, layer2, layer2 != nullptr ? layer2->root : nullptr}))
         return 0;
     HoldCallersAccessLayer(layer);
     Layer *root = layer->root;
@@ -194,7 +194,7 @@ int32_t ZL_CALL EndLayerAccess(LayerAccess *access) {
     // refused, so that its count and temporary layer are never left behind.
     Release second = first != Release::Missing && access->layer2 != nullptr ? ReleaseAccess(access->layer2)
                                                                             : Release::Done;
-    LetLayersGo(access);
+    LetLayersGo(reinterpret_cast<uintptr_t>(access));
     return first == Release::Done && second == Release::Done ? 1 : 0;
 }
 

@@ -10,7 +10,7 @@ namespace {
 // One open bracket (or operation) and the layers it names. The list is
 // process-wide, so it lives under the layer lock like every deletion.
 struct KeepAliveEntry {
-    const void *owner;
+    uintptr_t owner;
     Layer *layers[kKeptLayers];
     KeepAliveEntry *next;
 };
@@ -24,7 +24,7 @@ bool EntryNames(const KeepAliveEntry *entry, const Layer *layer) {
 }
 
 // Takes the newest entry of owner out of the list; null when there is none.
-KeepAliveEntry *UnlinkEntry(const void *owner) {
+KeepAliveEntry *UnlinkEntry(uintptr_t owner) {
     for (KeepAliveEntry **link = &openEntries; *link != nullptr; link = &(*link)->next) {
         KeepAliveEntry *entry = *link;
         if (entry->owner != owner) continue;
@@ -36,7 +36,7 @@ KeepAliveEntry *UnlinkEntry(const void *owner) {
 
 }  // namespace
 
-bool KeepLayersAlive(const void *owner, std::initializer_list<Layer *> layers) {
+bool KeepLayersAlive(uintptr_t owner, std::initializer_list<Layer *> layers) {
     KeepAliveEntry *entry = static_cast<KeepAliveEntry *>(std::calloc(1, sizeof(KeepAliveEntry)));
     if (entry == nullptr) return false;
     entry->owner = owner;
@@ -58,7 +58,7 @@ bool IsKeptAlive(const Layer *layer) {
     return false;
 }
 
-void LetLayersGo(const void *owner) {
+void LetLayersGo(uintptr_t owner) {
     LayerLockGuard lock;
     KeepAliveEntry *entry = UnlinkEntry(owner);
     if (entry == nullptr) return;

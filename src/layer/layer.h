@@ -72,18 +72,19 @@ void FreeDroppedLayer(Layer *layer);
 // record until the bracket closes: DeleteLayer only counts such a layer down
 // to 0, and LetLayersGo frees it then. List a layer before its root.
 constexpr int32_t kKeptLayers = 4;
-bool KeepLayersAlive(const void *owner, std::initializer_list<Layer *> layers);
+// The owner is the address of the bracket's LayerAccess or of a KeepAlive.
+bool KeepLayersAlive(uintptr_t owner, std::initializer_list<Layer *> layers);
 bool IsKeptAlive(const Layer *layer);
-void LetLayersGo(const void *owner);
+void LetLayersGo(uintptr_t owner);
 
 // Keeps a call's layers (and their roots) alive for the whole call, across
 // the notifications it sends outside its access brackets.
 class KeepAlive {
 public:
     KeepAlive(Layer *first, Layer *second)
-        : kept_(KeepLayersAlive(this, {first, RootOf(first), second, RootOf(second)})) {}
+        : kept_(KeepLayersAlive(Owner(), {first, RootOf(first), second, RootOf(second)})) {}
     ~KeepAlive() {
-        if (kept_) LetLayersGo(this);
+        if (kept_) LetLayersGo(Owner());
     }
     KeepAlive(const KeepAlive &) = delete;
     KeepAlive &operator=(const KeepAlive &) = delete;
@@ -92,6 +93,7 @@ public:
     static Layer *RootOf(Layer *layer) { return layer != nullptr ? layer->root : nullptr; }
 
 private:
+    uintptr_t Owner() const { return reinterpret_cast<uintptr_t>(this); }
     bool kept_;
 };
 

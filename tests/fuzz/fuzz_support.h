@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ZantrelLayer.h"
+#include "../mix_hash.h"
 
 namespace zlfuzz {
 
@@ -22,15 +23,7 @@ inline bool SameRect(const LayerRect &a, const LayerRect &b) {
 }
 inline bool RectHas(const LayerRect &r, int32_t x, int32_t y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
 
-// A bijective hash: deterministic pixel values from an index.
-inline uint32_t Mix(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    x ^= x >> 16;
-    return x;
-}
+using zltest::Mix;
 
 // Pixel memory with an inaccessible page on each side, so that a stray read
 // or write faults even without a sanitizer. The pixels are placed flush

@@ -1362,7 +1362,6 @@ int32_t Session::SimClipAlpha(int i) {
     return 1;
 }
 
-// The roots' buffers as they stand, whatever the layers' own copies say.
 int32_t Session::SimResize(const Action &act) {
     int d = act.a, s = act.b;
     if (d < 0 || s < 0) return 0;
@@ -1374,10 +1373,13 @@ int32_t Session::SimResize(const Action &act) {
     if (!inside(d) || !inside(s)) return 0;
     const LayerRect &db = nodes_[d].bounds, &sb = nodes_[s].bounds;
     int dr = nodes_[d].root, sr = nodes_[s].root;
+    // The sibling library gets the roots' buffers as they stand, and refuses
+    // an empty rectangle or a missing buffer.
     if (PixelsField(dr) == nullptr || PixelsField(sr) == nullptr || !Proper(db) || !Proper(sb)) return 0;
     Allow(dr, db);
     // Equal sizes are copied as they are.
-    if (CanExact() && dr != sr && Sub(db.right, db.left) == Sub(sb.right, sb.left) && Sub(db.bottom, db.top) == Sub(sb.bottom, sb.top)) {
+    if (CanExact() && dr != sr && Sub(db.right, db.left) == Sub(sb.right, sb.left) &&
+        Sub(db.bottom, db.top) == Sub(sb.bottom, sb.top)) {
         LayerRect dd = db, ss = sb;
         exact_.push_back([this, dr, sr, dd, ss]() {
             for (int32_t y = 0; y < Sub(dd.bottom, dd.top); ++y)
@@ -1392,12 +1394,12 @@ int32_t Session::SimResizeCorrect(const Action &act) {
     int d = act.a, s = act.b;
     if (d >= 0 && s >= 0 && nodes_[d].root == nodes_[s].root) {
         // The source's visible part is scaled into a library layer of the
-        // destination's visible size, which is then copied over.
+        // destination's visible size, which is copied over the destination.
         SimAccess a = SimBegin(d, -1);
         int32_t result = 0;
         if (a.opened) {
-            SimAccess from = SimBegin(s, -1);
-            if (from.opened) {
+            SimAccess b = SimBegin(s, -1);
+            if (b.opened) {
                 result = 1;
                 int32_t w = a.Width(), h = a.Height();
                 // CopyLayer(destination, library layer): the destination's
@@ -1412,8 +1414,9 @@ int32_t Session::SimResizeCorrect(const Action &act) {
                     // The library layer has no receivers of its own.
                     if (Proper(region)) {
                         Allow(a.p1.pixelRoot, Offset(region, a.p1.x, a.p1.y));
-                        if (CanExact() && from.Width() == w && from.Height() == h) {
-                            SimAccess dst = a, src = from;
+                        // Equal sizes are copied as they are.
+                        if (CanExact() && b.Width() == w && b.Height() == h) {
+                            SimAccess dst = a, src = b;
                             exact_.push_back([this, dst, src, region]() {
                                 for (int32_t y = region.top; y < region.bottom; ++y)
                                     for (int32_t x = region.left; x < region.right; ++x) {
@@ -1428,7 +1431,7 @@ int32_t Session::SimResizeCorrect(const Action &act) {
                     Release(d, nullptr);
                 }
             }
-            SimEnd(from);
+            SimEnd(b);
         }
         SimEnd(a);
         return result;

@@ -4,18 +4,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "mix_hash.h"
 #include "scale/scale.h"
 
 namespace {
 
-uint32_t Hash(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    x ^= x >> 16;
-    return x;
-}
+uint32_t Hash(uint32_t x) { return zltest::Mix(x); }
 
 // Alphas that exercise the rounding and the transparent path.
 uint32_t TestPixel(uint32_t i) {

@@ -12,18 +12,7 @@ using zltest::Hex;
 using zltest::HostCanvas;
 using zltest::Mix;
 
-// Pixels with every kind of alpha: transparent, opaque and in between.
-void Pattern(HostCanvas &canvas, uint32_t seed) {
-    for (size_t i = 0; i < canvas.raw().size(); ++i) {
-        uint32_t v = Mix(static_cast<uint32_t>(i) * 31 + seed);
-        switch (v % 5) {
-            case 0: v &= 0x00FFFFFF; break;
-            case 1: v |= 0xFF000000; break;
-            default: break;
-        }
-        canvas.raw()[i] = v;
-    }
-}
+using zltest::Pattern;
 
 using TwoLayerOp = int32_t(ZL_CALL *)(Layer *, Layer *);
 
@@ -149,45 +138,10 @@ TEST(CompositLayers, OutputWithOneInputMissingCopiesTheOther) {
 }
 
 // Which receivers each operation reaches, inside each kind of chain.
-std::vector<std::string> heard;
-struct Named {
-    LayerNotifier notifier;
-    const char *name;
-};
-int32_t ZL_CALL Hear(Layer *, LayerNotifier *notifier) {
-    heard.push_back(reinterpret_cast<Named *>(notifier)->name);
-    return 1;
-}
-std::function<void()> chainBody;
-int32_t ZL_CALL RunChain(Layer *, LayerNotifier *) {
-    chainBody();
-    return 1;
-}
-
-class CompositNotifyTest : public ::testing::Test {
+class CompositNotifyTest : public zltest::NotifyTest {
 protected:
-    HostCanvas top{4, 4, 0x80FF0000}, bottom{4, 4, 0xFF0000FF}, output{4, 4}, trigger{1, 1};
-    Named topRefresh{{Hear}, "top.refresh"}, topUpdate{{Hear}, "top.update"};
-    Named bottomRefresh{{Hear}, "bottom.refresh"}, bottomUpdate{{Hear}, "bottom.update"};
-    Named outputRefresh{{Hear}, "output.refresh"}, outputUpdate{{Hear}, "output.update"};
-    LayerNotifier driver{RunChain};
-    void SetUp() override {
-        heard.clear();
-        top.layer()->refreshNotifier = &topRefresh.notifier;
-        top.layer()->updateNotifier = &topUpdate.notifier;
-        bottom.layer()->refreshNotifier = &bottomRefresh.notifier;
-        bottom.layer()->updateNotifier = &bottomUpdate.notifier;
-        output.layer()->refreshNotifier = &outputRefresh.notifier;
-        output.layer()->updateNotifier = &outputUpdate.notifier;
-        trigger.layer()->refreshNotifier = &driver;
-        trigger.layer()->updateNotifier = &driver;
-    }
-    std::vector<std::string> InBothChains(std::function<void()> body) {
-        chainBody = body;
-        RefreshLayerEx(trigger.layer());
-        UpdateLayerEx(trigger.layer());
-        return heard;
-    }
+    CompositNotifyTest() : NotifyTest({"top", "bottom", "output"}, {0x80FF0000, 0xFF0000FF, 0}) {}
+    HostCanvas &top = Canvas(0), &bottom = Canvas(1), &output = Canvas(2);
 };
 
 TEST_F(CompositNotifyTest, OnTopRefreshesTheBottomAndUpdatesTheTop) {
@@ -204,7 +158,7 @@ TEST_F(CompositNotifyTest, NoOverlapRefreshesButDoesNotUpdate) {
     HostCanvas small(8, 8);
     Layer *outside = CreateClippedLayer(small.layer());
     ClipLayerXYWH(outside, 50, 50, 4, 4);  // invisible as a second layer
-    small.layer()->refreshNotifier = &bottomRefresh.notifier;
+    small.layer()->refreshNotifier = RefreshReceiver(1);
     EXPECT_EQ(InBothChains([&] { CompositOnTopLayer(top.layer(), outside); }),
               (std::vector<std::string>{"bottom.refresh"}));
     EXPECT_EQ(top.at(0, 0), 0x80FF0000u);

@@ -12,48 +12,12 @@ namespace {
 
 using zltest::HostCanvas;
 
-std::vector<std::string> heard;
-struct Named {
-    LayerNotifier notifier;
-    const char *name;
-};
-int32_t ZL_CALL Hear(Layer *, LayerNotifier *notifier) {
-    heard.push_back(reinterpret_cast<Named *>(notifier)->name);
-    return 1;
-}
-std::function<void()> chainBody;
-int32_t ZL_CALL RunChain(Layer *, LayerNotifier *) {
-    chainBody();
-    return 1;
-}
+using Heard = zltest::NotifyTest::Heard;
 
-using Heard = std::vector<std::string>;
-
-class MoreOpsNotifyTest : public ::testing::Test {
+class MoreOpsNotifyTest : public zltest::NotifyTest {
 protected:
-    HostCanvas a{4, 4, 0x80FF0000}, b{4, 4, 0xFF0000FF}, out{4, 4, 0x400000FF}, trigger{1, 1};
-    Named aRefresh{{Hear}, "a.refresh"}, aUpdate{{Hear}, "a.update"};
-    Named bRefresh{{Hear}, "b.refresh"}, bUpdate{{Hear}, "b.update"};
-    Named outRefresh{{Hear}, "out.refresh"}, outUpdate{{Hear}, "out.update"};
-    LayerNotifier driver{RunChain};
-    void SetUp() override {
-        heard.clear();
-        a.layer()->refreshNotifier = &aRefresh.notifier;
-        a.layer()->updateNotifier = &aUpdate.notifier;
-        b.layer()->refreshNotifier = &bRefresh.notifier;
-        b.layer()->updateNotifier = &bUpdate.notifier;
-        out.layer()->refreshNotifier = &outRefresh.notifier;
-        out.layer()->updateNotifier = &outUpdate.notifier;
-        trigger.layer()->refreshNotifier = &driver;
-        trigger.layer()->updateNotifier = &driver;
-    }
-    Heard InBothChains(std::function<void()> body) {
-        heard.clear();
-        chainBody = body;
-        RefreshLayerEx(trigger.layer());
-        UpdateLayerEx(trigger.layer());
-        return heard;
-    }
+    MoreOpsNotifyTest() : NotifyTest({"a", "b", "out"}, {0x80FF0000, 0xFF0000FF, 0x400000FF}) {}
+    HostCanvas &a = Canvas(0), &b = Canvas(1), &out = Canvas(2);
 };
 
 TEST_F(MoreOpsNotifyTest, TwoLayerRefreshesBothLayersAndUpdatesTheOutput) {
@@ -77,7 +41,7 @@ TEST_F(MoreOpsNotifyTest, OpacityFormsRefreshBothThenUpdateTheWrittenLayer) {
     HostCanvas far(4, 4);
     Layer *outside = CreateClippedLayer(far.layer());
     ClipLayerXYWH(outside, 9, 9, 4, 4);
-    far.layer()->refreshNotifier = &bRefresh.notifier;
+    far.layer()->refreshNotifier = RefreshReceiver(1);
     EXPECT_EQ(InBothChains([&] { CompositOnTopLayerEx(a.layer(), outside, 128); }),
               (Heard{"b.refresh", "a.refresh"}))
         << "no overlap: refreshes, no update";
@@ -96,10 +60,10 @@ TEST_F(MoreOpsNotifyTest, FlipsRefreshAndUpdateTheLayer) {
     EXPECT_EQ(InBothChains([&] { FlipHorzLayer(a.layer()); }), (Heard{"a.refresh", "a.update"}));
     EXPECT_EQ(InBothChains([&] { FlipVertLayer(a.layer()); }), (Heard{"a.refresh", "a.update"}));
     HostCanvas column(1, 5), row(5, 1);
-    column.layer()->refreshNotifier = &aRefresh.notifier;
-    column.layer()->updateNotifier = &aUpdate.notifier;
-    row.layer()->refreshNotifier = &bRefresh.notifier;
-    row.layer()->updateNotifier = &bUpdate.notifier;
+    column.layer()->refreshNotifier = RefreshReceiver(0);
+    column.layer()->updateNotifier = UpdateReceiver(0);
+    row.layer()->refreshNotifier = RefreshReceiver(1);
+    row.layer()->updateNotifier = UpdateReceiver(1);
     EXPECT_EQ(InBothChains([&] { FlipHorzLayer(column.layer()); }), (Heard{"a.refresh"}))
         << "one pixel wide: nothing moves, no update";
     EXPECT_EQ(InBothChains([&] { FlipVertLayer(row.layer()); }), (Heard{"b.refresh"}));

@@ -11,14 +11,7 @@ using zltest::Hex;
 using zltest::HostCanvas;
 using zltest::Mix;
 
-void Pattern(HostCanvas &canvas, uint32_t seed) {
-    for (size_t i = 0; i < canvas.raw().size(); ++i) {
-        uint32_t v = Mix(static_cast<uint32_t>(i) * 131 + seed);
-        if (v % 5 == 0) v &= 0x00FFFFFF;
-        if (v % 5 == 1) v |= 0xFF000000;
-        canvas.raw()[i] = v;
-    }
-}
+using zltest::Pattern;
 
 uint32_t Faded(uint32_t pixel, uint32_t opacity) {
     return (pixel & 0x00FFFFFF) | ((opacity & 0xFF) * (pixel >> 24) / 255) << 24;

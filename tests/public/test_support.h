@@ -1,13 +1,17 @@
 // Helpers shared by the tests of the exported functions.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ZantrelLayer.h"
+#include "mix_hash.h"
 
 namespace zltest {
 
@@ -43,15 +47,7 @@ private:
     bool bottomUp_ = false;
 };
 
-// Deterministic pixel patterns.
-inline uint32_t Mix(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    x ^= x >> 16;
-    return x;
-}
+
 
 // The straight-alpha over-blend written from its closed-form definitions,
 // without lookup tables: the expected result of every table blend.
@@ -72,6 +68,16 @@ inline uint32_t ReferenceOver(uint32_t top, uint32_t bottom) {
     return out;
 }
 
+// Pixels with every kind of alpha: transparent, opaque and in between.
+inline void Pattern(HostCanvas &canvas, uint32_t seed) {
+    for (size_t i = 0; i < canvas.raw().size(); ++i) {
+        uint32_t v = Mix(static_cast<uint32_t>(i) * 31 + seed);
+        if (v % 5 == 0) v &= 0x00FFFFFF;
+        if (v % 5 == 1) v |= 0xFF000000;
+        canvas.raw()[i] = v;
+    }
+}
+
 std::string Hex(uint32_t v);
 
 inline void ExpectRect(const LayerRect &r, int32_t left, int32_t top, int32_t right, int32_t bottom) {
@@ -80,5 +86,37 @@ inline void ExpectRect(const LayerRect &r, int32_t left, int32_t top, int32_t ri
     EXPECT_EQ(r.right, right);
     EXPECT_EQ(r.bottom, bottom);
 }
+
+// Three canvases whose receivers log "<name>.refresh" and "<name>.update",
+// and a trigger layer whose receivers run a body inside a refresh chain and
+// then an update chain, where notifications reach receivers.
+class NotifyTest : public ::testing::Test {
+public:
+    using Heard = std::vector<std::string>;
+
+protected:
+    NotifyTest(std::array<const char *, 3> names, std::array<uint32_t, 3> fills);
+    HostCanvas &Canvas(int i) { return *canvases_[i]; }
+    LayerNotifier *RefreshReceiver(int i) { return &receivers_[2 * i].notifier; }
+    LayerNotifier *UpdateReceiver(int i) { return &receivers_[2 * i + 1].notifier; }
+    // The receivers reached while body runs in both chains, in order.
+    Heard InBothChains(std::function<void()> body);
+
+private:
+    struct Receiver {
+        LayerNotifier notifier;
+        NotifyTest *test;
+        std::string name;
+    };
+    static int32_t ZL_CALL Hear(Layer *, LayerNotifier *notifier);
+    static int32_t ZL_CALL RunBody(Layer *, LayerNotifier *notifier);
+
+    std::array<std::unique_ptr<HostCanvas>, 3> canvases_;
+    HostCanvas trigger_{1, 1};
+    std::array<Receiver, 6> receivers_;
+    Receiver driver_;
+    Heard heard_;
+    std::function<void()> body_;
+};
 
 }  // namespace zltest

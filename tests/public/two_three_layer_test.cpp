@@ -13,14 +13,7 @@ using zltest::Hex;
 using zltest::HostCanvas;
 using zltest::Mix;
 
-void Pattern(HostCanvas &canvas, uint32_t seed) {
-    for (size_t i = 0; i < canvas.raw().size(); ++i) {
-        uint32_t v = Mix(static_cast<uint32_t>(i) * 31 + seed);
-        if (v % 5 == 0) v &= 0x00FFFFFF;
-        if (v % 5 == 1) v |= 0xFF000000;
-        canvas.raw()[i] = v;
-    }
-}
+using zltest::Pattern;
 
 // A layer whose visible part, in its own coordinates, is exactly
 // [left, right) x [top, bottom): a window onto a canvas of that size, cut off
