@@ -4,9 +4,8 @@
 // (padded, bottom-up, tiny, zero-sized, supplied late by beginAccess, or
 // moved by beginAccess between two buffers of different strides, or to a
 // fresh buffer each time while the host frees the old one, whose pages then
-// fault on any use),
-// library-owned roots, host-made view roots with and without targets, and
-// clipped windows nested and moved anywhere. Every layer operation runs on
+// fault on any use), library-owned roots, host-made view roots with and
+// without targets, and clipped windows nested and moved anywhere. Every layer operation runs on
 // random members of the trees. Host hooks and overrides log every call and
 // return what the input chose; receivers of change notifications may run
 // further library operations on other trees, which reach further receivers.
@@ -19,7 +18,8 @@
 // fully opaque). The host drops references on any layer while its own
 // accesses are open: a layer an open access names (either layer, or the root
 // of either) is only counted down, and the last access naming it frees it
-// after the root's endAccess. At the end every access is closed, every
+// after the root's endAccess, windows before their root (a destroy procedure
+// sees a live root). At the end every access is closed, every
 // access count must be 0, and every reference the sequence left is dropped,
 // which must free every record once.
 //
@@ -34,13 +34,12 @@
 //   owns;
 // - hooks and overrides that call back into the library; receivers whose
 //   library calls reach a tree that an operation in progress has open, or
-//   that create or delete layers;
+//   that create or delete layers (so an operation's own hold on the layers
+//   it was given is not exercised here);
 // - a row stride that is not a multiple of 4, or a size larger than the
 //   memory behind the pixels;
 // - a beginAccess that moves a buffer that an open access of an operation in
-//   progress reaches through a view: the root's own access count is 0 then;
-// - receivers or hooks that drop references, so the operations' own hold on
-//   their layers is not exercised here.
+//   progress reaches through a view: the root's own access count is 0 then.
 #include <climits>
 #include <cstdint>
 #include <cstdio>
