@@ -3,7 +3,7 @@
 #   include/ZantrelLayer.h
 #   bin/ZantrelLayer.dll                                   (Windows)
 #   lib/ZantrelLayer.dll.a   MinGW import library          (Windows)
-#   lib/ZantrelLayer.lib     MSVC-style import library     (Windows)
+#   lib/ZantrelLayer.lib     Microsoft-style import library (Windows, /SAFESEH-safe)
 #   lib/ZantrelLayer.def     the export list with ordinals (Windows)
 #   lib/libZantrelLayer.so.MAJOR.MINOR.PATCH and its links (Linux)
 #   lib/cmake/ZantrelLayer/  find_package(ZantrelLayer) -> ZantrelLayer::ZantrelLayer
@@ -41,19 +41,17 @@ endif()
 install(FILES ${PROJECT_SOURCE_DIR}/include/ZantrelLayer.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 if(WIN32)
-  # Hosts built with Microsoft's tools link against ZantrelLayer.lib; dlltool
-  # writes it from the same .def that names the DLL's exports and ordinals.
+  # Hosts built with Microsoft's tools link against ZantrelLayer.lib, written
+  # from the same .def that names the DLL's exports and ordinals. LLVM's
+  # dlltool writes the short import members Microsoft's own libraries hold,
+  # which link under /SAFESEH (Visual Studio's default for Win32); GNU
+  # dlltool's members lack the safe-exception-handler mark and are refused.
   set(ZL_DEF_FILE ${PROJECT_SOURCE_DIR}/src/module/ZantrelLayer.def)
   set(ZL_MSVC_IMPORT_LIB ${PROJECT_BINARY_DIR}/lib/ZantrelLayer.lib)
-  if(CMAKE_DLLTOOL)
-    set(ZL_DLLTOOL ${CMAKE_DLLTOOL})
-  else()
-    find_program(ZL_DLLTOOL NAMES i686-w64-mingw32-dlltool dlltool REQUIRED)
-  endif()
+  find_program(ZL_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
   add_custom_command(OUTPUT ${ZL_MSVC_IMPORT_LIB}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/lib
-    COMMAND ${ZL_DLLTOOL} --machine i386 --input-def ${ZL_DEF_FILE} --dllname ZantrelLayer.dll
-            --output-lib ${ZL_MSVC_IMPORT_LIB}
+    COMMAND ${ZL_LLVM_DLLTOOL} -m i386 -d ${ZL_DEF_FILE} -D ZantrelLayer.dll -l ${ZL_MSVC_IMPORT_LIB}
     DEPENDS ${ZL_DEF_FILE}
     COMMENT "MSVC-style import library ZantrelLayer.lib"
     VERBATIM)

@@ -2,9 +2,15 @@
 # third-party code such as GoogleTest).
 add_library(zl_options INTERFACE)
 target_compile_options(zl_options INTERFACE
-  -Wall -Wextra -Werror
+  -Wall -Wextra
   # No fused multiply-add: double arithmetic gives the same bits everywhere.
   -ffp-contract=off)
+# On in every preset; off by default so that a newer compiler's new warnings
+# do not stop someone else's build of a release.
+option(ZL_WERROR "Treat compiler warnings as errors" OFF)
+if(ZL_WERROR)
+  target_compile_options(zl_options INTERFACE -Werror)
+endif()
 
 if(WIN32)
   target_compile_options(zl_options INTERFACE

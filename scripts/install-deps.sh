@@ -2,8 +2,11 @@
 # Installs what a Debian 12 machine lacks to build and test both flavours;
 # does nothing (and needs no sudo) when everything is already present.
 #   install-deps.sh          everything: native build and tests, the Windows
-#                            cross toolchain, 32-bit wine, and qemu-i386 where
-#                            the kernel cannot run 32-bit programs
+#                            cross toolchain, LLVM's dlltool, clang-cl and
+#                            lld-link (the Microsoft-style import library and
+#                            the host built like a Visual Studio one), 32-bit
+#                            wine, and qemu-i386 where the kernel cannot run
+#                            32-bit programs
 #   install-deps.sh --demo   only what the native demo program needs
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -43,7 +46,8 @@ if [ "$demo_only" -eq 1 ]; then
   pkgs=(cmake ninja-build g++ libpng-dev)
 else
   pkgs=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpixman-1-dev
-        libpng-dev pkg-config g++-mingw-w64-i686 dpkg-dev doxygen wine wine32:i386)
+        libpng-dev pkg-config g++-mingw-w64-i686 dpkg-dev doxygen wine wine32:i386
+        ffmpeg llvm-14 lld-14 clang-14)
 fi
 
 missing=()

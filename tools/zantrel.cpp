@@ -13,6 +13,7 @@
 #include "cmd_gallery.h"
 #include "cmd_version.h"
 #include "cmd_resize.h"
+#include "cmd_video.h"
 #include "demo.h"
 #include "image_command.h"
 #include "layer_ref.h"
@@ -51,6 +52,8 @@ const char kProgramUsage[] =
     "  --version                               print the version\n"
     "  resize IN.png -o OUT.png --size WxH [--via scaler|sibling]\n"
     "                                          scale IN to W x H pixels\n"
+    "  video IN -o OUT [--over IMAGE.png] [--pip VIDEO] [--warp IMAGE.png --corners ...]\n"
+    "                                          composite onto every frame of a video (needs ffmpeg)\n"
     "\n"
     "With no command, zantrel runs `demo`.\n"
     "Run `zantrel COMMAND --help` for a command's options.\n";
@@ -248,6 +251,7 @@ int main(int argc, char **argv) {
     if (command == "gallery") return zantrel::RunGallery(rest);
     if (command == "--version" || command == "version") return zantrel::RunVersion();
     if (command == "resize") return zantrel::RunResize(rest);
+    if (command == "video") return zantrel::RunVideo(rest);
     if (!command.empty() && command[0] == '-') return UsageError("zantrel", "unknown option '" + command + "'");
     return UsageError("zantrel", "unknown command '" + command + "'");
 }

@@ -62,14 +62,16 @@ void LetLayersGo(uintptr_t owner) {
     LayerLockGuard lock;
     KeepAliveEntry *entry = UnlinkEntry(owner);
     if (entry == nullptr) return;
-    // A layer comes before its root in the entry, so a child is freed before
-    // the root whose last reference it held.
-    for (int32_t i = 0; i < kKeptLayers; ++i) {
-        Layer *layer = entry->layers[i];
-        if (layer == nullptr || layer->refCount != 0 || IsKeptAlive(layer)) continue;
-        for (int32_t j = i + 1; j < kKeptLayers; ++j)
-            if (entry->layers[j] == layer) entry->layers[j] = nullptr;
-        FreeDroppedLayer(layer);
+    // Layers the host dropped meanwhile are freed now: windows before roots,
+    // so that no window outlives the root whose last reference it held.
+    for (bool roots : {false, true}) {
+        for (Layer *&layer : entry->layers) {
+            if (layer == nullptr || (layer->root == layer) != roots) continue;
+            Layer *dropped = layer;
+            for (Layer *&same : entry->layers)
+                if (same == dropped) same = nullptr;
+            if (dropped->refCount == 0 && !IsKeptAlive(dropped)) FreeDroppedLayer(dropped);
+        }
     }
     std::free(entry);
 }

@@ -70,7 +70,7 @@ void FreeDroppedLayer(Layer *layer);
 
 // Every layer an open access bracket (or an operation) names stays a valid
 // record until the bracket closes: DeleteLayer only counts such a layer down
-// to 0, and LetLayersGo frees it then. List a layer before its root.
+// to 0, and LetLayersGo frees it then.
 constexpr int32_t kKeptLayers = 4;
 // The owner is the address of the bracket's LayerAccess or of a KeepAlive.
 bool KeepLayersAlive(uintptr_t owner, std::initializer_list<Layer *> layers);

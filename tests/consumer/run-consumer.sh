@@ -64,11 +64,18 @@ export PKG_CONFIG_PATH=""
 cmake "${args[@]}" >"$work/configure.log" || { cat "$work/configure.log"; fail "configure failed"; }
 cmake --build "$work/build" >"$work/build.log" || { cat "$work/build.log"; fail "build failed"; }
 
+if [ "$flavour" = windows ]; then
+  echo "== build the Microsoft-ABI host (clang-cl, lld-link /SAFESEH) against the prefix"
+  "$source/tests/consumer/msvc-host.sh" "$prefix" "$work/msvc" >"$work/msvc.log" 2>&1 ||
+    { cat "$work/msvc.log"; fail "the Microsoft-ABI host did not build"; }
+  cp "$work/msvc/consumer_msvc_host.exe" "$work/build/"
+fi
+
 echo "== run"
 if [ "$flavour" = windows ]; then
   # A host ships the DLLs beside its program.
   cp "$prefix"/bin/*.dll "$work/build/"
-  for exe in consumer_cmake consumer_pkgconfig consumer_msvc_lib; do
+  for exe in consumer_cmake consumer_pkgconfig consumer_msvc_lib consumer_msvc_host; do
     imports=$(i686-w64-mingw32-objdump -p "$work/build/$exe.exe")
     grep -q "DLL Name: ZantrelLayer.dll" <<<"$imports" || fail "$exe.exe does not import ZantrelLayer.dll"
     echo "$exe.exe:"
