@@ -17,10 +17,13 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "ZantrelLayer.h"
+#include "fourcorner_fidelity.h"
 
 namespace {
 
@@ -134,6 +137,12 @@ BENCHMARK(BM_FourCornerMapLayer)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PixmanProjectiveBilinear)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv) {
+    // The fidelity table comes first in the same run; --fidelity_quads=N per
+    // family (default 67: 2,010 cases), 0 to skip it.
+    int quads = 67;
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--fidelity_quads=", 17) == 0) quads = std::atoi(argv[i] + 17);
+    if (quads > 0) RunFourCornerFidelity(quads);
     benchmark::Initialize(&argc, argv);
     benchmark::AddCustomContext("pixman", pixman_version_string());
     benchmark::RunSpecifiedBenchmarks();

@@ -410,6 +410,15 @@ bool FourCornerFold(Stage &s) {
     return MapAndShow(s, source, x, y, "a fold retried: (0,0) (0,40) (10,60) (200,20)");
 }
 
+bool FourCornerFloor(Stage &s) {
+    Layer *source = s.HostLayer(32, 24, [](int32_t x, int32_t y) { return Letter(x, y, 32, 24); });
+    if (source == nullptr) return false;
+    s.Show("source, 32 x 24", source);
+    // A floor seen from above its near edge: the far edge is a quarter of
+    // the near one, and the near rows are enlarged about seven times.
+    const double x[4] = {88.5, 150.5, 236.25, 3.75}, y[4] = {6.5, 6.5, 120.5, 120.5};
+    return MapAndShow(s, source, x, y, "a receding floor: (88.5,6.5) (150.5,6.5) (236.25,120.5) (3.75,120.5)");
+}
 
 // A frame of ffmpeg's testsrc2 test clip, as `zantrel video` receives it from
 // the decoder, run-length coded to keep the source small.
@@ -518,10 +527,13 @@ const std::vector<Scene> &Scenes() {
         {"fourcorner", "FourCornerMapLayer", "One source drawn into a turned, a mirrored and a strongly "
          "foreshortened quad; each destination is the rectangle TestFourCorner reports.", FourCorner},
         {"fourcorner-fold", "FourCornerMapLayer: a fold retried",
-         "A convex wedge whose first-choice pass plan folds; the library retries with another plan. "
-         "Toward the far corner each source sample covers many pixels and fades toward transparent "
-         "across its length.",
+         "A convex wedge whose first-choice pass plan folds; the library retries with another plan and "
+         "fills the wedge to its tip.",
          FourCornerFold},
+        {"fourcorner-floor", "FourCornerMapLayer: an image enlarged onto a receding floor",
+         "A small source drawn onto a floor in perspective: enlarged samples blend between their centres, "
+         "the slanted edges are smooth and the near edge stays opaque.",
+         FourCornerFloor},
         {"video-frame", "A video frame through zantrel video's three layers",
          "Frame 30 of ffmpeg's testsrc2 clip with a title at opacity 230, a scaled picture in picture and a "
          "warped card, composited in that order.",

@@ -9,9 +9,11 @@
 
 namespace zl {
 
-// The work record of one mapping. The first fields follow the documented
-// order; the two orientation flags after them say which way a pass's samples
-// run, so that the passes can take their strides from the open accesses.
+// The work record of one mapping: corners, projection and line coefficients,
+// source size, the chosen plan and the plans tried, box and intermediate
+// sizes, the current pass's sample and line counts, and the box's origin.
+// The orientation flags after them say which way a pass's samples run; a
+// pass takes its strides from the open accesses.
 struct FourCornerPlan {
     double cornerX[4];     // corner x, minus offsetX
     double cornerY[4];     // corner y, minus offsetY
@@ -31,10 +33,6 @@ struct FourCornerPlan {
     int32_t outLines;
     int32_t offsetX;
     int32_t offsetY;
-    int32_t inSampleStep;
-    int32_t inLineStep;
-    int32_t outSampleStep;
-    int32_t outLineStep;
     int32_t inSamplesAlongRow;   // 1: input samples run along a row, lines down
     int32_t outSamplesAlongRow;  // 1: output samples run along a row, lines down
     // Output samples and lines a pass may store, from the output layer's
@@ -59,6 +57,16 @@ void BoundFourCorner(FourCornerPlan *plan);
 int32_t SolveFourCorner(FourCornerPlan *plan);
 void ChooseFourCornerVariant(FourCornerPlan *plan);
 int32_t HasFourCornerFold(const FourCornerPlan *plan);
+// Non-zero when the chosen plan's second-pass lines have a pole: their
+// position function's denominator vanishes or changes sign inside the line,
+// so that the walk would run the wrong way. Such a plan is retried like one
+// that folds.
+int32_t HasSecondPassPole(const FourCornerPlan *plan);
+// The number of first-pass lines that keeps each within about one
+// destination pixel across, when the source has fewer; otherwise 0. A line
+// stretched across many pixels would draw a band with square ends: a
+// staircase along every slanted edge.
+int32_t FirstPassLinesNeeded(const FourCornerPlan *plan);
 int32_t SetupFirstPass(Layer *intermediate, Layer *source, FourCornerPlan *plan);
 int32_t SetupSecondPass(Layer *destination, Layer *intermediate, FourCornerPlan *plan);
 
@@ -80,11 +88,12 @@ struct Knot {
 };
 
 struct SegmentSteps {
-    int32_t e1;    // first difference, 16.16 coverage units
-    int32_t e2;    // second difference, 16.16 coverage units
+    int64_t e1;    // first difference, 16.16 coverage units
+    int64_t e2;    // second difference, 16.16 coverage units
     int32_t iEnd;  // first input sample after the piece
 };
 
+int64_t FloorFixed(double value);
 Knot SplitSegment(const Knot &a, const Knot &b, const LineFunction &line);
 SegmentSteps StepSegment(double sEnd, int32_t iStart, int32_t sampleCount, bool reversed, const LineFunction &line);
 

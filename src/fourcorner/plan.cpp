@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -41,27 +42,20 @@ int32_t BestUntriedVariant(const double *scores, uint32_t tried) {
 struct PassSize {
     int32_t width;
     int32_t height;
-    int32_t rowBytes;
 };
 
-PassSize IntermediateSize(Layer *intermediate) {
-    return PassSize{intermediate->width, intermediate->height, intermediate->rowBytes};
-}
+PassSize IntermediateSize(Layer *intermediate) { return PassSize{intermediate->width, intermediate->height}; }
 
 void SetInput(FourCornerPlan *plan, const PassSize &layer, bool alongRow) {
     plan->inSamplesAlongRow = alongRow ? 1 : 0;
     plan->inSamples = alongRow ? layer.width : layer.height;
     plan->inLines = alongRow ? layer.height : layer.width;
-    plan->inSampleStep = alongRow ? 4 : layer.rowBytes;
-    plan->inLineStep = alongRow ? layer.rowBytes : 4;
 }
 
 void SetOutput(FourCornerPlan *plan, const PassSize &layer, bool alongRow) {
     plan->outSamplesAlongRow = alongRow ? 1 : 0;
     plan->outSamples = alongRow ? layer.width : layer.height;
     plan->outLines = alongRow ? layer.height : layer.width;
-    plan->outSampleStep = alongRow ? 4 : layer.rowBytes;
-    plan->outLineStep = alongRow ? layer.rowBytes : 4;
     plan->storeSamples = plan->outSamples;
     plan->storeLines = plan->outLines;
 }
@@ -140,8 +134,13 @@ int32_t SolveFourCorner(FourCornerPlan *plan) {
     p[5] = y[0];
     p[6] = g;
     p[7] = h;
-    // The denominator g*u + h*v + 1 stays positive on the unit square.
-    return (g > -1.0 && h > -1.0 && g + h > -1.0) ? 1 : 0;
+    // The denominator g*u + h*v + 1 stays positive on the unit square. Three
+    // corners on one line with the middle one at corner 2 give no finite
+    // mapping at all: such a quad is refused, as it is with the middle one at
+    // another corner (where the denominator reaches 0 there).
+    bool finite = std::isfinite(g) && std::isfinite(h) && std::isfinite(p[0]) && std::isfinite(p[1]) &&
+                  std::isfinite(p[3]) && std::isfinite(p[4]);
+    return (finite && g > -1.0 && h > -1.0 && g + h > -1.0) ? 1 : 0;
 }
 
 void ChooseFourCornerVariant(FourCornerPlan *plan) {
@@ -193,6 +192,69 @@ int32_t HasFourCornerFold(const FourCornerPlan *plan) {
     return firstPositive != lastPositive ? 1 : 0;
 }
 
+int32_t FirstPassLinesNeeded(const FourCornerPlan *plan) {
+    const double *p = plan->projection;
+    double a = p[0], b = p[1], c = p[2], d = p[3], e = p[4], f = p[5], g = p[6], h = p[7];
+    // The first pass's lines are source rows (parameter v) in plans 1 and 3,
+    // columns (u) in 2 and 4. From one line to the next the destination
+    // point moves by the derivative along that parameter over the line
+    // count, and the second pass, which runs along destination y in plans 1
+    // and 4 and x in 2 and 3, meets the next line after the derivative taken
+    // along its own direction (the other destination coordinate held). All
+    // stay within about a pixel when there are as many lines as the largest
+    // of them, which are largest at the square's edges, sampled here.
+    bool rows = plan->variant == 1 || plan->variant == 3;
+    bool alongY = plan->variant == 1 || plan->variant == 4;
+    double largest = 0;
+    for (int i = 0; i <= 4; ++i)
+        for (int k = 0; k <= 4; ++k) {
+            double u = i / 4.0, v = k / 4.0;
+            double den = g * u + h * v + 1;
+            double x = (a * u + b * v + c) / den, y = (d * u + e * v + f) / den;
+            double xu = (a - x * g) / den, xv = (b - x * h) / den, yu = (d - y * g) / den, yv = (e - y * h) / den;
+            double xp = rows ? xv : xu, yp = rows ? yv : yu, xq = rows ? xu : xv, yq = rows ? yu : yv;
+            // Along the second pass: y moves by yp - yq * xp / xq when x is
+            // held (plans 1 and 4), x by xp - xq * yp / yq when y is.
+            double second = alongY ? yp - yq * xp / xq : xp - xq * yp / yq;
+            double step = std::max(std::fabs(xp), std::fabs(yp));
+            if (std::fabs(second) > step) step = std::fabs(second);  // not a number loses
+            largest = std::max(largest, step);
+        }
+    int32_t lines = rows ? plan->sourceHeight : plan->sourceWidth;
+    int32_t samples = rows ? plan->sourceWidth : plan->sourceHeight;
+    // Strong perspective needs many more lines near its near edge than the
+    // box is wide; the count stays below 16 times the box and keeps the copy
+    // and the intermediate layer within 2^24 pixels each.
+    int32_t along = plan->variant == 1 || plan->variant == 4 ? plan->boxWidth : plan->boxHeight;
+    double limit = 16.0 * std::max(plan->boxWidth, plan->boxHeight) + 2;
+    double byMemory = 16777216.0 / std::max(std::max(samples, along), 1);
+    if (limit > byMemory) limit = byMemory;
+    // Rounded down, so that the second pass still enlarges a little and
+    // keeps an edge that lies on a pixel boundary opaque to its last pixel.
+    // Lines up to one and a half pixels apart are left as they are: their
+    // steps do not show, and the copy would cost a pass over the source.
+    double needed = std::floor(std::min(largest, limit));
+    return needed > 1.5 * lines ? static_cast<int32_t>(needed) : 0;
+}
+
+int32_t HasSecondPassPole(const FourCornerPlan *plan) {
+    const double *p = plan->projection;
+    double a = p[0], b = p[1], c = p[2], d = p[3], e = p[4], f = p[5], g = p[6], h = p[7];
+    // The second pass's denominator o*s + t is the same on every line (c4 and
+    // c6 are 0); these are its c5 and c7.
+    double o, t;
+    switch (plan->variant) {
+        case 1: o = g * b - a * h, t = g * c - a; break;
+        case 2: o = h * d - e * g, t = h * f - e; break;
+        case 3: o = e * g - d * h, t = f * g - d; break;
+        default: o = h * a - g * b, t = h * c - b; break;
+    }
+    double end = o + t;
+    bool positive = t > 0.0 && end > 0.0;
+    bool negative = t < 0.0 && end < 0.0;
+    return positive || negative ? 0 : 1;
+}
+
 bool SourceExtent(Layer *source, int32_t &width, int32_t &height) {
     width = 0;
     height = 0;
@@ -241,8 +303,9 @@ void DestinationExtent(const Layer *destination, int32_t &width, int32_t &height
 
 int32_t SetupFirstPass(Layer *intermediate, Layer *source, FourCornerPlan *plan) {
     if (intermediate == nullptr || source == nullptr || plan == nullptr) return 0;
-    PassSize in{0, 0, source->rowBytes};
-    SourceExtent(source, in.width, in.height);
+    // The source's visible size, as planned (the caller may hand in an
+    // enlarged copy and its size).
+    PassSize in{plan->sourceWidth, plan->sourceHeight};
     PassSize out = IntermediateSize(intermediate);
     const double *p = plan->projection;
     double a = p[0], b = p[1], c = p[2], d = p[3], e = p[4], f = p[5], g = p[6], h = p[7];
@@ -274,7 +337,7 @@ int32_t SetupFirstPass(Layer *intermediate, Layer *source, FourCornerPlan *plan)
 int32_t SetupSecondPass(Layer *destination, Layer *intermediate, FourCornerPlan *plan) {
     if (destination == nullptr || intermediate == nullptr || plan == nullptr) return 0;
     PassSize in = IntermediateSize(intermediate);
-    PassSize out{0, 0, destination->rowBytes};
+    PassSize out{0, 0};
     DestinationExtent(destination, out.width, out.height);
     // Plans 1 and 4 resample intermediate columns into destination columns,
     // plans 2 and 3 rows into rows.

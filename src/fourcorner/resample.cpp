@@ -4,6 +4,7 @@
 #include "fourcorner/divide.h"
 #include "fourcorner/fourcorner.h"
 #include "layer/layer.h"
+#include "module/fp_env.h"
 
 namespace zl {
 
@@ -26,7 +27,8 @@ const PieceLayout &PiecesFor(int32_t sampleCount) {
     return eight;
 }
 
-// Nine knots, each split between two earlier ones, in the documented order.
+// Nine knots: s0 = 0 and s8 = 1, then s4 split from (s0, s8), s2 from
+// (s0, s4), s6 from (s4, s8), and s1, s3, s5, s7 from the pairs around them.
 void ComputeKnots(const LineFunction &line, Knot (&knots)[9]) {
     knots[0] = Knot{0.0, line.m / line.t};
     knots[8] = Knot{1.0, (line.l + line.m) / (line.o + line.t)};
@@ -93,14 +95,192 @@ struct LineSetup {
 };
 
 // The fixed-point walk of one line: consumes the input samples piece by piece
-// and stores the output samples they make. The state lives in locals so that
-// the stores to the output cannot be taken as changing it.
+// and stores the output samples they make. Input sample j has an extent of w
+// coverage units in the output, of which u have gone to earlier output
+// samples. Where w is at most one output sample, output samples are area
+// averages; where it is longer, each output sample takes the value at its
+// centre, linear between input sample centres and held beyond the first and
+// last one, so that only the partly covered pixels at the two ends of a line
+// lose alpha.
+//
+// The walk's state is never reached through the output pixels: the member
+// functions take `this` as restrict, so that a stored pixel does not make
+// the compiler reload the state.
+class LineWalk {
+public:
+    LineWalk(const LineSetup &line, int32_t first, int64_t skip, int64_t remaining)
+        : line_(line), pieces_(PiecesFor(line.sampleCount)), skip_(skip), remaining_(remaining),
+          index_(line.reversed ? static_cast<int64_t>(line.outSamples) - 1 - first : first),
+          indexStep_(line.reversed ? -1 : 1) {}
+
+    // Walks the line from an output sample that is already `covered` / 255
+    // used up.
+    void Run(uint32_t covered) __restrict__;
+
+private:
+    bool LoadPiece(int32_t iStart) __restrict__;
+    uint32_t Sample(int32_t j) const __restrict__ {
+        if (j < 0 || j >= line_.readable) return 0;
+        return *reinterpret_cast<const uint32_t *>(line_.inLine + static_cast<intptr_t>(j) * line_.inSampleStep);
+    }
+    void Store() __restrict__;
+    bool Emit() __restrict__;
+    void Finish() __restrict__ {
+        if (skip_ == 0) Store();
+    }
+    bool Advance() __restrict__;
+    // Input sample j, extent w, before the output sample that starts u into
+    // it: the value at that output sample's centre.
+    void Interpolate() __restrict__;
+    bool IsLastSample() const __restrict__ { return j_ + 1 >= line_.sampleCount; }
+
+    const LineSetup &line_;
+    const PieceLayout &pieces_;
+    int piece_ = -1;
+    int32_t pieceLeft_ = 0;  // input samples left in the current piece
+    int32_t pieceEnd_ = 0;   // first input sample after it
+    uint64_t e1_ = 0;        // first difference, 16.16 coverage units (two's complement)
+    uint64_t e2_ = 0;        // second difference
+    uint32_t fraction_ = 0;  // 16-bit fraction of the accumulated extents, in the high half
+    int64_t skip_;           // output samples still to discard
+    int64_t remaining_;      // output samples that may still be stored
+    int64_t index_;          // current output sample
+    int64_t indexStep_;
+    Sums sums_;
+    int32_t j_ = 0;   // current input sample
+    uint64_t w_ = 0;  // its extent
+    uint64_t u_ = 0;  // its part given out
+};
+
+inline __attribute__((always_inline)) bool LineWalk::LoadPiece(int32_t iStart) __restrict__ {
+    while (++piece_ < pieces_.count) {
+        SegmentSteps steps =
+            StepSegment(line_.knots[pieces_.endKnots[piece_]].s, iStart, line_.sampleCount, line_.reversed, *line_.fn);
+        if (steps.iEnd <= iStart) continue;
+        e1_ = static_cast<uint64_t>(steps.e1);
+        e2_ = static_cast<uint64_t>(steps.e2);
+        pieceLeft_ = steps.iEnd - iStart;
+        pieceEnd_ = steps.iEnd;
+        return true;
+    }
+    return false;
+}
+
+inline __attribute__((always_inline)) void LineWalk::Store() __restrict__ {
+    if (index_ < line_.storeLo || index_ >= line_.storeHi) return;
+    uint32_t pixel = sums_.Pixel();
+    if (pixel != 0)
+        *reinterpret_cast<uint32_t *>(line_.outLine + static_cast<intptr_t>(index_) * line_.outSampleStep) = pixel;
+}
+
+// The current output sample is complete. False when the line has ended.
+inline __attribute__((always_inline)) bool LineWalk::Emit() __restrict__ {
+    if (skip_ > 0) {
+        --skip_;
+        return true;
+    }
+    Store();
+    index_ += indexStep_;
+    return --remaining_ > 0;
+}
+
+// A negative first difference (rounding on a line of almost no length, or a
+// piece whose quadratic dips) would read as an enormous unsigned extent and
+// smear one sample over the whole line; it is given none.
+static uint64_t ExtentOf(int64_t whole) { return whole < 0 ? 0 : static_cast<uint64_t>(whole); }
+
+// Next input sample. False when the line's input is used up.
+inline __attribute__((always_inline)) bool LineWalk::Advance() __restrict__ {
+    ++j_;
+    if (--pieceLeft_ == 0) {
+        // A new piece starts with its own first difference: stepping it once
+        // more would give its first sample the second sample's extent and
+        // push the rest of the line past the image's true end.
+        if (!LoadPiece(pieceEnd_)) return false;
+    } else {
+        e1_ += e2_;
+    }
+    uint32_t before = fraction_;
+    fraction_ += static_cast<uint32_t>(e1_) << 16;
+    w_ = ExtentOf((static_cast<int64_t>(e1_) >> 16) + (fraction_ < before ? 1 : 0));
+    return true;
+}
+
+inline __attribute__((always_inline)) void LineWalk::Interpolate() __restrict__ {
+    // Twice the centre's offset into sample j, against twice the half-way
+    // point w: past it the value moves toward sample j + 1, before it toward
+    // j - 1, in proportion to the distance in input samples.
+    uint64_t centre = 2 * u_ + 255;
+    int32_t neighbour = centre >= w_ ? j_ + 1 : j_ - 1;
+    uint64_t distance = centre >= w_ ? centre - w_ : w_ - centre;
+    uint64_t mix = neighbour < 0 || neighbour >= line_.sampleCount ? 0 : distance * 255 / (2 * w_);
+    if (mix > 255) mix = 255;
+    sums_.Start(Sample(j_), 255 - static_cast<uint32_t>(mix));
+    sums_.Add(Sample(neighbour), static_cast<uint32_t>(mix));
+}
+
+void LineWalk::Run(uint32_t covered) __restrict__ {
+    if (!LoadPiece(0)) return;
+    if (static_cast<int64_t>(e1_) > int64_t{255} << 16) {
+        // An enlarged line: its sample boundaries are rounded up, like its
+        // extents, so that it reaches at least its true end.
+        fraction_ = 0xFFFF0000u;
+        fraction_ += static_cast<uint32_t>(e1_) << 16;
+        w_ = ExtentOf((static_cast<int64_t>(e1_) >> 16) + (fraction_ < 0xFFFF0000u ? 1 : 0));
+    } else {
+        w_ = ExtentOf(static_cast<int64_t>(e1_) >> 16);
+    }
+    uint32_t room = 255 - covered;
+    for (;;) {
+        // Fill the current output sample from sample j.
+        uint32_t weight;
+        if (w_ >= room) {
+            weight = room;
+            u_ = room;
+        } else {
+            weight = static_cast<uint32_t>(w_);
+        }
+        room -= weight;
+        sums_.Add(Sample(j_), weight);
+        if (room > 0) {
+            if (!Advance()) return Finish();
+            continue;
+        }
+        for (;;) {
+            if (!Emit()) return;
+            // An output sample that reaches past the line's last sample is
+            // only partly covered: it is filled like the line's start.
+            if (w_ <= 255 || (IsLastSample() && u_ + 255 > w_)) break;
+            // Sample j covers more than one output sample. Output samples
+            // that are skipped anyway are passed over in one step.
+            if (skip_ > 0 && u_ + 255 < w_) {
+                uint64_t passable = (w_ - 1 - u_) / 255;
+                uint64_t k = static_cast<uint64_t>(skip_) < passable ? static_cast<uint64_t>(skip_) : passable;
+                u_ += 255 * k;
+                skip_ -= static_cast<int64_t>(k);
+            }
+            Interpolate();
+            u_ += 255;
+            if (u_ < w_) continue;
+            u_ -= w_;
+            if (!Advance()) return Finish();
+        }
+        // Next: the rest of sample j opens the following output sample.
+        uint64_t rest = (w_ > u_ ? w_ : u_) - u_;
+        room = 255 - static_cast<uint32_t>(rest);
+        sums_.Start(Sample(j_), static_cast<uint32_t>(rest));
+        if (!Advance()) return Finish();
+    }
+}
+
+// Starts the walk of one line whose image begins `start` output samples from
+// the walk's first output sample.
 void WalkLine(const LineSetup &line, double start) {
     if (start != start) return;
     int32_t first = FloorToInt32(start);
-    int32_t f = FloorToInt32((start - static_cast<double>(first)) * 255.0);
-    if (f < 0) f = 0;
-    if (f > 254) f = 254;
+    int32_t covered = FloorToInt32((start - static_cast<double>(first)) * 255.0);
+    if (covered < 0) covered = 0;
+    if (covered > 254) covered = 254;
     int64_t skip = 0;
     if (first < 0) {
         skip = -static_cast<int64_t>(first);
@@ -110,120 +290,7 @@ void WalkLine(const LineSetup &line, double start) {
     }
     int64_t remaining = static_cast<int64_t>(line.outSamples) - first;
     if (remaining <= 0) return;
-
-    const PieceLayout &pieces = PiecesFor(line.sampleCount);
-    int piece = -1;
-    int32_t pieceLeft = 0, pieceEnd = 0;
-    uint32_t e1 = 0, e2 = 0;
-    auto loadPiece = [&](int32_t iStart) {
-        while (++piece < pieces.count) {
-            SegmentSteps steps =
-                StepSegment(line.knots[pieces.endKnots[piece]].s, iStart, line.sampleCount, line.reversed, *line.fn);
-            if (steps.iEnd <= iStart) continue;
-            e1 = static_cast<uint32_t>(steps.e1);
-            e2 = static_cast<uint32_t>(steps.e2);
-            pieceLeft = steps.iEnd - iStart;
-            pieceEnd = steps.iEnd;
-            return true;
-        }
-        return false;
-    };
-    if (!loadPiece(0)) return;
-
-    // Output position: index of the current output sample, moving by step.
-    int64_t index = line.reversed ? static_cast<int64_t>(line.outSamples) - 1 - first : first;
-    const int64_t indexStep = line.reversed ? -1 : 1;
-    Sums sums;
-    auto sample = [&](int32_t j) -> uint32_t {
-        if (j >= line.readable) return 0;
-        return *reinterpret_cast<const uint32_t *>(line.inLine + static_cast<intptr_t>(j) * line.inSampleStep);
-    };
-    auto store = [&]() {
-        if (index < line.storeLo || index >= line.storeHi) return;
-        uint32_t pixel = sums.Pixel();
-        if (pixel != 0)
-            *reinterpret_cast<uint32_t *>(line.outLine + static_cast<intptr_t>(index) * line.outSampleStep) = pixel;
-    };
-    // The current output sample is complete. False when the line has ended.
-    auto emit = [&]() {
-        if (skip > 0) {
-            --skip;
-            return true;
-        }
-        store();
-        index += indexStep;
-        return --remaining > 0;
-    };
-    auto finish = [&]() {
-        if (skip == 0) store();
-    };
-
-    // A negative first difference (rounding on a line of almost no length,
-    // or a piece whose quadratic dips) would read as an enormous unsigned
-    // extent and smear one sample over the whole line; it is given none.
-    auto extentOf = [](int32_t whole) -> uint64_t { return whole < 0 ? 0 : static_cast<uint32_t>(whole); };
-    int32_t j = 0;
-    uint32_t fraction = 0;
-    uint64_t w = extentOf(static_cast<int32_t>(e1) >> 16);  // extent of sample j
-    uint64_t u = 0;                                         // part of sample j given out
-    // Next input sample. False when the line's input is used up.
-    auto advance = [&]() {
-        ++j;
-        if (--pieceLeft == 0) {
-            // A new piece starts with its own first difference: stepping it
-            // once more would give its first sample the second sample's extent
-            // and push the rest of the line past the image's true end.
-            if (!loadPiece(pieceEnd)) return false;
-        } else {
-            e1 += e2;
-        }
-        uint32_t before = fraction;
-        fraction += e1 << 16;
-        w = extentOf((static_cast<int32_t>(e1) >> 16) + (fraction < before ? 1 : 0));
-        return true;
-    };
-
-    uint32_t room = 255 - static_cast<uint32_t>(f);
-    for (;;) {
-        // Fill the current output sample from sample j.
-        uint32_t weight;
-        if (w >= room) {
-            weight = room;
-            u = room;
-        } else {
-            weight = static_cast<uint32_t>(w);
-        }
-        room -= weight;
-        sums.Add(sample(j), weight);
-        if (room > 0) {
-            if (!advance()) return finish();
-            continue;
-        }
-        for (;;) {
-            if (!emit()) return;
-            if (w <= 255) break;
-            // Magnify: sample j covers more than one output sample. Output
-            // samples that are skipped anyway are passed over in one step.
-            if (skip > 0 && u + 255 < w) {
-                uint64_t passable = (w - 1 - u) / 255;
-                uint64_t k = static_cast<uint64_t>(skip) < passable ? static_cast<uint64_t>(skip) : passable;
-                u += 255 * k;
-                skip -= static_cast<int64_t>(k);
-            }
-            uint32_t mix = static_cast<uint32_t>(u * 255 / w);
-            sums.Start(sample(j), 255 - mix);
-            sums.Add(sample(j + 1), mix);
-            u += 255;
-            if (u < w) continue;
-            u -= w;
-            if (!advance()) return finish();
-        }
-        // Next: the rest of sample j opens the following output sample.
-        uint64_t rest = (w > u ? w : u) - u;
-        room = 255 - static_cast<uint32_t>(rest);
-        sums.Start(sample(j), static_cast<uint32_t>(rest));
-        if (!advance()) return finish();
-    }
+    LineWalk(line, first, skip, remaining).Run(static_cast<uint32_t>(covered));
 }
 
 InputLines InputOf(const LayerAccess &access, const FourCornerPlan &plan) {
@@ -255,7 +322,9 @@ OutputLines OutputOf(const LayerAccess &access, const FourCornerPlan &plan) {
     return out;
 }
 
-void ResampleLines(const LayerAccess &outAccess, const LayerAccess &inAccess, const FourCornerPlan &plan) {
+// Runs in the library's floating-point environment; not inlined, so that
+// none of its arithmetic moves out of it.
+__attribute__((noinline)) void ResampleLines(const LayerAccess &outAccess, const LayerAccess &inAccess, const FourCornerPlan &plan) {
     if (plan.inSamples <= 0 || plan.inLines <= 0) return;
     InputLines in = InputOf(inAccess, plan);
     OutputLines out = OutputOf(outAccess, plan);
@@ -289,6 +358,20 @@ void ResampleLines(const LayerAccess &outAccess, const LayerAccess &inAccess, co
 }
 
 }  // namespace
+
+// Rounds a 16.16 difference down, but takes a value a rounding error below a
+// whole unit as that unit: an exact scale (the identity, a mirror, a quarter
+// turn) must not come out one unit short and drift by a pixel down the line.
+// Kept well inside 64 bits, so that extents of any magnification fit.
+int64_t FloorFixed(double value) {
+    constexpr double kSlack = 1.0 / 4096;
+    constexpr double kLimit = 4503599627370496.0;  // 2^52
+    if (value != value) return 0;
+    value += kSlack;
+    if (value < -kLimit) return -static_cast<int64_t>(kLimit);
+    if (value > kLimit) return static_cast<int64_t>(kLimit);
+    return static_cast<int64_t>(std::floor(value));
+}
 
 Knot SplitSegment(const Knot &a, const Knot &b, const LineFunction &line) {
     double s;
@@ -324,8 +407,12 @@ SegmentSteps StepSegment(double sEnd, int32_t iStart, int32_t sampleCount, bool 
         a1 = -a1;
         a2 = -a2;
     }
-    steps.e1 = FloorToInt32((a1 + a2) * 255 * 65536);
-    steps.e2 = FloorToInt32(a2 * 255 * 131072);
+    // An enlarging piece rounds its extents up: they must add up to at least
+    // the line's true length, or a line ending on a pixel boundary would
+    // leave its last pixel a unit short of opaque.
+    double first = (a1 + a2) * 255 * 65536;
+    steps.e1 = first > 255.0 * 65536 ? -FloorFixed(-first) : FloorFixed(first);
+    steps.e2 = FloorFixed(a2 * 255 * 131072);
     return steps;
 }
 
@@ -334,7 +421,12 @@ int32_t ResamplePass(Layer *output, Layer *input, const FourCornerPlan *plan) {
     LayerAccess inAccess;
     bool outOpen = BeginLayerAccess(&outAccess, output, nullptr) != 0;
     bool inOpen = BeginLayerAccess(&inAccess, input, nullptr) != 0;
-    if (outOpen && inOpen && plan != nullptr) ResampleLines(outAccess, inAccess, *plan);
+    // The accesses may call the host's hooks: they run in the host's own
+    // floating-point environment, the lines in the library's.
+    if (outOpen && inOpen && plan != nullptr) {
+        ScopedFpEnvironment environment;
+        ResampleLines(outAccess, inAccess, *plan);
+    }
     EndLayerAccess(&inAccess);
     return EndLayerAccess(&outAccess);
 }

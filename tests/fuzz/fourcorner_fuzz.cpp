@@ -17,7 +17,7 @@
 // Checks, from the host's side only:
 // - the caller's environment is exactly what it set after every call (x87
 //   control and status words, tag word, MXCSR), also inside a notification
-//   chain;
+//   chain, and inside every access hook and receiver the call reaches;
 // - refusals: null rect, null corners, null source, NaN corners and every
 //   quad TestFourCorner calls invalid give 0 and change nothing; the
 //   rectangle and the validity of finite corners follow the bounding-box rule
@@ -224,6 +224,12 @@ public:
         return 1;
     }
     void RunPending();
+    // The environment the caller set for the call in progress, if any: host
+    // procedures must find it unchanged.
+    const FpState *callerFp = nullptr;
+    void CheckCallerFp() const {
+        if (callerFp != nullptr) ZL_FUZZ_CHECK(SameFp(ReadFp(), *callerFp));
+    }
 
 private:
     static constexpr size_t kMaxRoots = 3;
@@ -281,15 +287,18 @@ private:
 };
 
 int32_t ZL_CALL HookBegin(Layer *root, void *) {
+    current->CheckCallerFp();
     current->Log(Ev::Begin, root, nullptr);
     return 0;
 }
 int32_t ZL_CALL HookEnd(Layer *root, Layer *layer) {
+    current->CheckCallerFp();
     current->Log(Ev::End, root, layer);
     return current->EndResultOf(root);
 }
 int32_t ZL_CALL Receive(Layer *layer, LayerNotifier *notifier) {
     const HostNotifier *n = reinterpret_cast<const HostNotifier *>(notifier);
+    current->CheckCallerFp();
     current->Log(n->refresh ? Ev::Refresh : Ev::Update, layer, notifier);
     return n->result;
 }
@@ -734,16 +743,20 @@ void Session::Map() {
     int32_t result;
     if (chain == 0) {
         FpState set = WriteFp(env.control, env.mxcsr);
+        callerFp = &set;
         result = FourCornerMapLayer(dl, sl, x, y);
         FpState after = ReadFp();
+        callerFp = nullptr;
         RestoreDefaultFp();
         ZL_FUZZ_CHECK(SameFp(after, set));
     } else {
         pending_ = Pending{};
         pending_.destination = dl, pending_.source = sl, pending_.x = x, pending_.y = y;
         FpState set = WriteFp(env.control, env.mxcsr);
+        callerFp = &set;
         int32_t notified = chain == 1 ? RefreshLayerEx(trigger_) : UpdateLayerEx(trigger_);
         FpState after = ReadFp();
+        callerFp = nullptr;
         RestoreDefaultFp();
         ZL_FUZZ_CHECK(notified == 1 && pending_.ran);
         ZL_FUZZ_CHECK(SameFp(pending_.inside, set));
