@@ -1108,7 +1108,9 @@ ZL_CHECK_WORD(ScanlineScaler, ringStart, 14);
  *   axis table or the bytes of all line buffers (lineCount * srcWidth * 4,
  *   lineCount being srcHeight / dstHeight rounded up, plus 1, on a reduction,
  *   and 2 otherwise) do not fit in 32 bits, or when memory runs out (then
- *   nothing stays allocated). No notifications, no host procedures. */
+ *   nothing stays allocated). No notifications, no host procedures. The
+ *   tables are computed in round-to-nearest whatever the caller's
+ *   floating-point environment, which is unchanged on return. */
 ZL_API ScanlineScaler *ZL_CALL BeginScaleScanline(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
                                                   int32_t dstHeight);
 
@@ -1162,7 +1164,10 @@ ZL_API uint32_t *ZL_CALL GetBufferScaleScanline(ScanlineScaler *scaler);
  * After the call `outputReady` 1 means dstRow received a line and `needInput`
  * 1 means the next source line is due (otherwise the same line is passed
  * again). Pixels are alpha-weighted averages rounded to nearest, ties to even;
- * a pixel whose alpha rounds to 0 is 0x00000000.
+ * a pixel whose alpha rounds to 0 is 0x00000000. They do not depend on the
+ * caller's floating-point environment (rounding mode, x87 precision,
+ * flush-to-zero, exception masks), which is unchanged on return, flags
+ * included.
  * @return 1 when a line was taken or produced; 0 when the scaler or dstRow
  *   is null, the scaler is not valid, or every line of the pass is done.
  *   Allocates nothing. No notifications, no host procedures. */
@@ -1191,7 +1196,9 @@ ZL_API int32_t ZL_CALL ResizeLayer(Layer *destination, Layer *source);
  * which CopyLayer then copies over the destination's visible part (CopyLayer
  * sends its notifications and may call the root's copy override); otherwise
  * no notifications are sent. The roots' beginAccess and endAccess procedures
- * run as the access brackets open and close.
+ * run as the access brackets open and close, in the caller's floating-point
+ * environment; the scaling runs in round-to-nearest with exceptions masked,
+ * and the caller's environment is unchanged on return.
  *
  * @param destination the layer whose visible part receives the pixels.
  * @param source the layer whose visible part is read.

@@ -1,11 +1,12 @@
-// What the processor and the system offer beyond the build's baseline.
+// What the processor and the operating system let the library run, asked
+// once per process.
 #pragma once
 
 namespace zl {
 
-// True when the processor has AVX2 and the system saves the 256-bit
-// registers across thread switches (both must hold before any AVX2
-// instruction runs).
-bool ProcessorHasAvx2();
+// True when the processor has AVX and AVX2 and the operating system saves
+// the YMM registers (XGETBV), so four-lane double arithmetic and eight-lane
+// gathers can run.
+bool ProcessorRunsAvx2();
 
 }  // namespace zl

@@ -10,7 +10,7 @@ namespace {
 struct BlendTablesAtLoad {
     BlendTablesAtLoad() {
         zl::BuildBlendTables();
-        zl::SelectCompositeRuns(zl::ProcessorHasAvx2());
+        zl::SelectCompositeRuns(zl::ProcessorRunsAvx2());
     }
 };
 

@@ -36,7 +36,7 @@ std::vector<const Set *> PackedSets() {
     sets.push_back(&zl::kPackedSse2Runs);
 #endif
 #if defined(ZL_HAS_AVX2_RUNS)
-    if (zl::ProcessorHasAvx2()) sets.push_back(&zl::kPackedAvx2Runs);
+    if (zl::ProcessorRunsAvx2()) sets.push_back(&zl::kPackedAvx2Runs);
 #endif
     return sets;
 }
