@@ -16,11 +16,64 @@
 //
 // pixman reads its a8r8g8b8 pixels as premultiplied, so its output differs
 // from ours on the same data; it is only here for speed.
+//
+// Each iteration is timed on its own (wall clock) and the time reported is
+// the sum, as usual; the counters use the fastest iteration instead, which a
+// machine shared with other work disturbs least:
+//   ms         our fastest frame
+//   pixman_ms  pixman's OVER on the same workload, fastest frame, same run
+//   vs_pixman  pixman_ms / ms: 1 or more is as fast as pixman or faster
+//   floor_ms   the least memory traffic the exact result needs, in frame
+//              transfers, at the speed of this run's memcpy: one transfer
+//              (a frame read or a frame written) takes half a memcpy of
+//              the frame (fastest of ten, measured before each benchmark)
+//   to_floor   floor_ms / ms: 1 is the memory floor
+//   vs_pels    ms per layer blended over CompositPels' ms on the workload:
+//              the per-pixel cost of the operation against the plain blend
+//
+// The floors, counted per 64-byte line of 16 pixels of the top layer (the
+// layer read first; "opaque" and "clear" are the shares of its lines whose
+// 16 alphas are all 255 or all 0, after any fade). A line of an all-opaque
+// top gives the top exactly, so its bottom need not be read; a line of an
+// all-clear top gives the bottom (the top's colour only over a clear
+// bottom, so the bottom is still read), and a result in the bottom then
+// need not be written:
+//   CompositPels, CompositOnOutputLayer    2 + (1 - opaque): read the top,
+//                                          the bottom unless opaque, write
+//                                          the output
+//   CompositOnTopLayer, CompositOnTopRows  1 + 2 (1 - opaque): read the top;
+//                                          unless opaque, read the bottom and
+//                                          write the top
+//   CompositOnBottomLayer, -Rows           1 + (1 - opaque) + (1 - clear)
+//   CompositOnTopLayerEx (second faded)    as CompositOnTopLayer
+//   CompositOnBottomLayerEx (first faded), CompositOnTopExRows (top faded)
+//                                          as the plain forms with the
+//                                          shares of the faded top (at
+//                                          opacity 200 no line is opaque)
+//   CompositAgainstColourRows              1 + (1 - opaque): the colour is
+//                                          not memory
+//   TwoLayerComposit                       the output is the top: read it;
+//                                          unless opaque, read the first and
+//                                          write the output; read the second
+//                                          unless the output over the first
+//                                          is opaque: 1 + 2 (1 - opaque) +
+//                                          (1 - opaque of both)
+//   ThreeLayerComposit                     read the top, the middle unless
+//                                          the top is opaque, the bottom
+//                                          unless the top over the faded
+//                                          middle is, write the output
+//   CompositMany8                          write the output; read the
+//                                          topmost layer, and each layer
+//                                          below it unless a layer above is
+//                                          opaque there: 2 + 7 (1 - opaque)
+//   CopyLayer, CopyWithOpacityLayer        2 (read, write)
+//   ClearLayer, SetLayer                   1 (write)
 
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -161,6 +214,113 @@ const Frame &FrameFor(Work work) {
     return *slot;
 }
 
+// Shares of a frame's 64-byte lines (16 pixels, each row starting a line)
+// whose alphas are all 255 or all 0.
+struct LineShares {
+    double opaque = 0;
+    double clear = 0;
+};
+
+constexpr int32_t kLinePixels = 16;
+static_assert(kWidth % kLinePixels == 0, "rows hold whole lines");
+
+// alphaOf(i) gives the alpha of pixel i as the operation sees it.
+template <class AlphaOf>
+LineShares SharesOf(AlphaOf alphaOf) {
+    int64_t opaque = 0, clear = 0, lines = kPixels / kLinePixels;
+    for (int32_t line = 0; line < kPixels; line += kLinePixels) {
+        bool allOpaque = true, allClear = true;
+        for (int32_t i = line; i < line + kLinePixels; ++i) {
+            uint32_t a = alphaOf(i);
+            allOpaque = allOpaque && a == 255;
+            allClear = allClear && a == 0;
+        }
+        opaque += allOpaque;
+        clear += allClear;
+    }
+    return LineShares{static_cast<double>(opaque) / lines, static_cast<double>(clear) / lines};
+}
+
+LineShares TopShares(Work work) {
+    const Frame &f = FrameFor(work);
+    return SharesOf([&](int32_t i) { return f.top[i] >> 24; });
+}
+
+// The top with its alpha scaled by an opacity, as the Ex forms read it.
+LineShares FadedTopShares(Work work, uint32_t opacity) {
+    const Frame &f = FrameFor(work);
+    return SharesOf([&](int32_t i) { return opacity * (f.top[i] >> 24) / 255; });
+}
+
+// Where the top or the bottom is opaque, their composite is.
+LineShares EitherOpaqueShares(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b) {
+    return SharesOf([&](int32_t i) { return (a[i] >> 24) == 255 || (b[i] >> 24) == 255 ? 255u : 1u; });
+}
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point from, Clock::time_point to) { return std::chrono::duration<double>(to - from).count(); }
+
+// The fastest of ten memcpy calls of one frame, in milliseconds.
+double MemcpyMs() {
+    static std::vector<uint32_t> src(kPixels, 0x12345678), dst(kPixels);
+    double best = 1e30;
+    for (int k = 0; k < 10; ++k) {
+        Clock::time_point t0 = Clock::now();
+        std::memcpy(dst.data(), src.data(), kFrameBytes);
+        benchmark::ClobberMemory();
+        best = std::min(best, Seconds(t0, Clock::now()));
+    }
+    return best * 1e3;
+}
+
+// Runs the benchmark's iterations: restore() untimed, then op() timed. Returns
+// the fastest iteration in milliseconds.
+template <class Restore, class Op>
+double TimeIterations(benchmark::State &state, Restore restore, Op op) {
+    double best = 1e30;
+    for (auto _ : state) {
+        restore();
+        Clock::time_point t0 = Clock::now();
+        op();
+        benchmark::ClobberMemory();
+        double seconds = Seconds(t0, Clock::now());
+        state.SetIterationTime(seconds);
+        best = std::min(best, seconds);
+    }
+    return best * 1e3;
+}
+
+template <class Op>
+double TimeIterations(benchmark::State &state, Op op) {
+    return TimeIterations(state, [] {}, op);
+}
+
+// pixman's and CompositPels' fastest frames per workload, from this run:
+// each workload's pixman benchmark and CompositPels run before the others.
+double pixmanMs[5];
+double pelsMs[5];
+
+void Report(benchmark::State &state, Work work, double ms, double floorTransfers, double copyMs,
+            int64_t layersBlended) {
+    double floorMs = floorTransfers * copyMs / 2;
+    state.counters["ms"] = ms;
+    state.counters["floor_ms"] = floorMs;
+    state.counters["to_floor"] = floorMs / ms;
+    double pixman = pixmanMs[static_cast<int>(work)];
+    if (pixman > 0) {
+        state.counters["pixman_ms"] = pixman;
+        state.counters["vs_pixman"] = pixman / ms;
+    }
+    double pels = pelsMs[static_cast<int>(work)];
+    if (pels > 0) state.counters["vs_pels"] = ms / static_cast<double>(layersBlended) / pels;
+}
+
+// Floors of the two-input forms from the top's line shares.
+double FloorToOutput(const LineShares &top) { return 2 + (1 - top.opaque); }
+double FloorOnTop(const LineShares &top) { return 1 + 2 * (1 - top.opaque); }
+double FloorOnBottom(const LineShares &top) { return 1 + (1 - top.opaque) + (1 - top.clear); }
+
 void SetPixelRate(benchmark::State &state) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kPixels);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kFrameBytes));
@@ -175,10 +335,10 @@ using PelsFn = uint32_t(ZL_CALL *)(const uint32_t *, const uint32_t *, uint32_t 
 void RunPels(benchmark::State &state, Work work, PelsFn fn) {
     const Frame &f = FrameFor(work);
     std::vector<uint32_t> out(kPixels);
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(fn(f.top.data(), f.bottom.data(), out.data(), kPixels));
-        benchmark::ClobberMemory();
-    }
+    double copyMs = MemcpyMs();
+    double ms = TimeIterations(state, [&] { benchmark::DoNotOptimize(fn(f.top.data(), f.bottom.data(), out.data(), kPixels)); });
+    if (fn == &CompositPels) pelsMs[static_cast<int>(work)] = ms;
+    Report(state, work, ms, FloorToOutput(TopShares(work)), copyMs, 1);
     SetPixelRate(state);
 }
 
@@ -190,16 +350,17 @@ void RunInPlace(benchmark::State &state, Work work, bool writesTop) {
     const std::vector<uint32_t> &pristine = writesTop ? f.top : f.bottom;
     Layer *topLayer = FrameLayer(top);
     Layer *bottomLayer = FrameLayer(bottom);
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(written.data(), pristine.data(), kFrameBytes);
-        state.ResumeTiming();
-        if (writesTop)
-            CompositOnTopLayer(topLayer, bottomLayer);
-        else
-            CompositOnBottomLayer(topLayer, bottomLayer);
-        benchmark::ClobberMemory();
-    }
+    double copyMs = MemcpyMs();
+    double ms = TimeIterations(
+        state, [&] { std::memcpy(written.data(), pristine.data(), kFrameBytes); },
+        [&] {
+            if (writesTop)
+                CompositOnTopLayer(topLayer, bottomLayer);
+            else
+                CompositOnBottomLayer(topLayer, bottomLayer);
+        });
+    LineShares shares = TopShares(work);
+    Report(state, work, ms, writesTop ? FloorOnTop(shares) : FloorOnBottom(shares), copyMs, 1);
     SetPixelRate(state);
     DeleteLayer(topLayer);
     DeleteLayer(bottomLayer);
@@ -211,10 +372,9 @@ void RunOnOutput(benchmark::State &state, Work work) {
     Layer *topLayer = FrameLayer(top);
     Layer *bottomLayer = FrameLayer(bottom);
     Layer *outLayer = FrameLayer(out);
-    for (auto _ : state) {
-        CompositOnOutputLayer(topLayer, bottomLayer, outLayer);
-        benchmark::ClobberMemory();
-    }
+    double copyMs = MemcpyMs();
+    double ms = TimeIterations(state, [&] { CompositOnOutputLayer(topLayer, bottomLayer, outLayer); });
+    Report(state, work, ms, FloorToOutput(TopShares(work)), copyMs, 1);
     SetPixelRate(state);
     DeleteLayer(topLayer);
     DeleteLayer(bottomLayer);
@@ -222,7 +382,8 @@ void RunOnOutput(benchmark::State &state, Work work) {
 }
 
 // pixman's OVER writes into its destination, so the bottom pixels play the
-// destination and are restored as above.
+// destination and are restored as above. Its floor is that of
+// CompositOnBottomLayer.
 void RunPixmanOver(benchmark::State &state, Work work) {
     const Frame &f = FrameFor(work);
     std::vector<uint32_t> src(f.top), dst(f.bottom);
@@ -231,13 +392,15 @@ void RunPixmanOver(benchmark::State &state, Work work) {
     if (srcImage == nullptr || dstImage == nullptr) {
         state.SkipWithError("pixman_image_create_bits failed");
     } else {
-        for (auto _ : state) {
-            state.PauseTiming();
-            std::memcpy(dst.data(), f.bottom.data(), kFrameBytes);
-            state.ResumeTiming();
-            pixman_image_composite32(PIXMAN_OP_OVER, srcImage, nullptr, dstImage, 0, 0, 0, 0, 0, 0, kWidth, kHeight);
-            benchmark::ClobberMemory();
-        }
+        double copyMs = MemcpyMs();
+        double ms = TimeIterations(
+            state, [&] { std::memcpy(dst.data(), f.bottom.data(), kFrameBytes); },
+            [&] {
+                pixman_image_composite32(PIXMAN_OP_OVER, srcImage, nullptr, dstImage, 0, 0, 0, 0, 0, 0, kWidth,
+                                         kHeight);
+            });
+        pixmanMs[static_cast<int>(work)] = ms;
+        Report(state, work, ms, FloorOnBottom(TopShares(work)), copyMs, 1);
         SetPixelRate(state);
     }
     if (srcImage != nullptr) pixman_image_unref(srcImage);
@@ -247,19 +410,15 @@ void RunPixmanOver(benchmark::State &state, Work work) {
 // Baselines: one frame copied, one frame filled.
 void RunMemcpy(benchmark::State &state) {
     std::vector<uint32_t> src(kPixels, 0x12345678), dst(kPixels);
-    for (auto _ : state) {
-        std::memcpy(dst.data(), src.data(), kFrameBytes);
-        benchmark::ClobberMemory();
-    }
+    double ms = TimeIterations(state, [&] { std::memcpy(dst.data(), src.data(), kFrameBytes); });
+    state.counters["ms"] = ms;
     SetPixelRate(state);
 }
 
 void RunMemset(benchmark::State &state) {
     std::vector<uint32_t> dst(kPixels, 1);
-    for (auto _ : state) {
-        std::memset(dst.data(), 0, kFrameBytes);
-        benchmark::ClobberMemory();
-    }
+    double ms = TimeIterations(state, [&] { std::memset(dst.data(), 0, kFrameBytes); });
+    state.counters["ms"] = ms;
     SetPixelRate(state);
 }
 
@@ -269,14 +428,18 @@ void RunFillCopy(benchmark::State &state, FillCopy op) {
     std::vector<uint32_t> src(kPixels, 0x12345678), dst(kPixels, 1);
     Layer *srcLayer = FrameLayer(src);
     Layer *dstLayer = FrameLayer(dst);
-    for (auto _ : state) {
+    double copyMs = MemcpyMs();
+    double ms = TimeIterations(state, [&] {
         switch (op) {
             case FillCopy::Clear: ClearLayer(dstLayer); break;
             case FillCopy::Set: SetLayer(dstLayer, 0x80FF0000u); break;
             case FillCopy::Copy: CopyLayer(dstLayer, srcLayer); break;
         }
-        benchmark::ClobberMemory();
-    }
+    });
+    double floorMs = (op == FillCopy::Copy ? 2 : 1) * copyMs / 2;
+    state.counters["ms"] = ms;
+    state.counters["floor_ms"] = floorMs;
+    state.counters["to_floor"] = floorMs / ms;
     SetPixelRate(state);
     DeleteLayer(srcLayer);
     DeleteLayer(dstLayer);
@@ -302,10 +465,10 @@ void RunMany(benchmark::State &state, Work work) {
     CompositEntry list[8];
     list[0] = CompositEntry{bottomLayer, 255};
     for (int k = 1; k < 8; ++k) list[k] = CompositEntry{topLayer, static_cast<uint8_t>(k % 2 ? 255 : 180)};
-    for (auto _ : state) {
-        CompositMany(outLayer, list, 8);
-        benchmark::ClobberMemory();
-    }
+    double copyMs = MemcpyMs();
+    double ms = TimeIterations(state, [&] { CompositMany(outLayer, list, 8); });
+    // The topmost layer (7) is at 255.
+    Report(state, work, ms, 2 + 7 * (1 - TopShares(work).opaque), copyMs, 7);
     SetBlendRate(state, 7);
     DeleteLayer(topLayer);
     DeleteLayer(bottomLayer);
@@ -320,13 +483,12 @@ void RunTwoLayer(benchmark::State &state, Work work) {
     Layer *outLayer = FrameLayer(out);
     Layer *firstLayer = FrameLayer(first);
     Layer *secondLayer = FrameLayer(second);
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(out.data(), f.top.data(), kFrameBytes);
-        state.ResumeTiming();
-        TwoLayerComposit(outLayer, firstLayer, secondLayer);
-        benchmark::ClobberMemory();
-    }
+    double copyMs = MemcpyMs();
+    double ms = TimeIterations(
+        state, [&] { std::memcpy(out.data(), f.top.data(), kFrameBytes); },
+        [&] { TwoLayerComposit(outLayer, firstLayer, secondLayer); });
+    LineShares output = TopShares(work);
+    Report(state, work, ms, FloorOnTop(output) + (1 - EitherOpaqueShares(f.top, f.top).opaque), copyMs, 2);
     SetBlendRate(state, 2);
     DeleteLayer(outLayer);
     DeleteLayer(firstLayer);
@@ -342,10 +504,12 @@ void RunThreeLayer(benchmark::State &state, Work work) {
     Layer *middleLayer = FrameLayer(middle);
     Layer *bottomLayer = FrameLayer(bottom);
     Layer *outLayer = FrameLayer(out);
-    for (auto _ : state) {
-        ThreeLayerComposit(outLayer, bottomLayer, middleLayer, topLayer, 200);
-        benchmark::ClobberMemory();
-    }
+    double copyMs = MemcpyMs();
+    double ms = TimeIterations(state, [&] { ThreeLayerComposit(outLayer, bottomLayer, middleLayer, topLayer, 200); });
+    // The faded middle is never opaque, so top over middle is opaque where
+    // the top is.
+    LineShares topShares = TopShares(work);
+    Report(state, work, ms, 1 + 2 * (1 - topShares.opaque) + 1, copyMs, 2);
     SetBlendRate(state, 2);
     DeleteLayer(topLayer);
     DeleteLayer(middleLayer);
@@ -361,16 +525,17 @@ void RunEx(benchmark::State &state, Work work, bool writesTop) {
     const std::vector<uint32_t> &pristine = writesTop ? f.top : f.bottom;
     Layer *topLayer = FrameLayer(top);
     Layer *bottomLayer = FrameLayer(bottom);
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(written.data(), pristine.data(), kFrameBytes);
-        state.ResumeTiming();
-        if (writesTop)
-            CompositOnTopLayerEx(topLayer, bottomLayer, 200);
-        else
-            CompositOnBottomLayerEx(topLayer, bottomLayer, 200);
-        benchmark::ClobberMemory();
-    }
+    double copyMs = MemcpyMs();
+    double ms = TimeIterations(
+        state, [&] { std::memcpy(written.data(), pristine.data(), kFrameBytes); },
+        [&] {
+            if (writesTop)
+                CompositOnTopLayerEx(topLayer, bottomLayer, 200);
+            else
+                CompositOnBottomLayerEx(topLayer, bottomLayer, 200);
+        });
+    double floor = writesTop ? FloorOnTop(TopShares(work)) : FloorOnBottom(FadedTopShares(work, 200));
+    Report(state, work, ms, floor, copyMs, 1);
     SetBlendRate(state, 1);
     DeleteLayer(topLayer);
     DeleteLayer(bottomLayer);
@@ -385,22 +550,30 @@ void RunRows(benchmark::State &state, Work work, RowForm form) {
     bool writesTop = form != RowForm::OnBottom;
     std::vector<uint32_t> &written = writesTop ? top : bottom;
     const std::vector<uint32_t> &pristine = writesTop ? f.top : f.bottom;
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(written.data(), pristine.data(), kFrameBytes);
-        state.ResumeTiming();
-        for (int32_t y = 0; y < kHeight; ++y) {
-            uint32_t *t = top.data() + static_cast<size_t>(y) * kWidth;
-            uint32_t *b = bottom.data() + static_cast<size_t>(y) * kWidth;
-            switch (form) {
-                case RowForm::OnTop: CompositOnTop(t, b, kWidth); break;
-                case RowForm::OnBottom: CompositOnBottom(t, b, kWidth); break;
-                case RowForm::OnTopEx: CompositOnTopEx(t, b, kWidth, 200); break;
-                case RowForm::AgainstColour: CompositAgainstColour(t, 0xFF204060u, kWidth); break;
+    double copyMs = MemcpyMs();
+    double ms = TimeIterations(
+        state, [&] { std::memcpy(written.data(), pristine.data(), kFrameBytes); },
+        [&] {
+            for (int32_t y = 0; y < kHeight; ++y) {
+                uint32_t *t = top.data() + static_cast<size_t>(y) * kWidth;
+                uint32_t *b = bottom.data() + static_cast<size_t>(y) * kWidth;
+                switch (form) {
+                    case RowForm::OnTop: CompositOnTop(t, b, kWidth); break;
+                    case RowForm::OnBottom: CompositOnBottom(t, b, kWidth); break;
+                    case RowForm::OnTopEx: CompositOnTopEx(t, b, kWidth, 200); break;
+                    case RowForm::AgainstColour: CompositAgainstColour(t, 0xFF204060u, kWidth); break;
+                }
             }
-        }
-        benchmark::ClobberMemory();
+        });
+    LineShares shares = TopShares(work);
+    double floor = 0;
+    switch (form) {
+        case RowForm::OnTop: floor = FloorOnTop(shares); break;
+        case RowForm::OnBottom: floor = FloorOnBottom(shares); break;
+        case RowForm::OnTopEx: floor = FloorOnTop(FadedTopShares(work, 200)); break;
+        case RowForm::AgainstColour: floor = 1 + (1 - shares.opaque); break;
     }
+    Report(state, work, ms, floor, copyMs, 1);
     SetBlendRate(state, 1);
 }
 
@@ -408,10 +581,11 @@ void RunCopyWithOpacity(benchmark::State &state) {
     std::vector<uint32_t> src(kPixels, 0x92345678), dst(kPixels, 1);
     Layer *srcLayer = FrameLayer(src);
     Layer *dstLayer = FrameLayer(dst);
-    for (auto _ : state) {
-        CopyWithOpacityLayer(dstLayer, srcLayer, 200);
-        benchmark::ClobberMemory();
-    }
+    double copyMs = MemcpyMs();
+    double ms = TimeIterations(state, [&] { CopyWithOpacityLayer(dstLayer, srcLayer, 200); });
+    state.counters["ms"] = ms;
+    state.counters["floor_ms"] = copyMs;
+    state.counters["to_floor"] = copyMs / ms;
     SetPixelRate(state);
     DeleteLayer(srcLayer);
     DeleteLayer(dstLayer);
@@ -421,7 +595,9 @@ std::string Name(const char *function, Work work) { return std::string("BM_") + 
 
 template <class... Args>
 void Register(const std::string &name, Args &&...args) {
-    benchmark::RegisterBenchmark(name.c_str(), std::forward<Args>(args)...)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(name.c_str(), std::forward<Args>(args)...)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime();
 }
 
 void RegisterAll() {

@@ -1,15 +1,22 @@
 // Speed of ResizeLayerCorrect (the scanline scaler) from one 1920 x 1080
 // frame to 960 x 540, 1280 x 720 and 3840 x 2160, each next to pixman
 // scaling the same pixels to the same size: a separable-convolution box
-// filter for the reductions, the bilinear filter for the enlargement.
-// Rates are destination pixels per second. pixman reads a8r8g8b8 as
-// premultiplied, so its pixels differ from ours; it is here for speed only.
+// filter for the reductions, the bilinear filter for the enlargement. The
+// scaler is also driven row by row by a host loop (ScaleScanline in copy
+// mode), as an editor that feeds its own rows would. Rates are destination
+// pixels per second; after the runs a table gives ours, the host loop's and
+// pixman's rates (medians when --benchmark_repetitions is given) and the
+// ratio. pixman reads a8r8g8b8 as premultiplied, so its pixels differ from
+// ours; it is here for speed only. zl_resize_phase_bench splits our time
+// into the scaler's phases.
 
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -65,6 +72,29 @@ void RunResizeLayerCorrect(benchmark::State &state, Size size) {
     DeleteLayer(to);
 }
 
+// The host's own loop: its rows handed to ScaleScanline in copy mode.
+void RunScaleScanline(benchmark::State &state, Size size) {
+    std::vector<uint32_t> src(SourceFrame());
+    std::vector<uint32_t> dst(static_cast<size_t>(size.width) * size.height);
+    for (auto _ : state) {
+        ScanlineScaler *scaler = BeginScaleScanline(kSrcWidth, kSrcHeight, size.width, size.height);
+        if (scaler == nullptr) {
+            state.SkipWithError("BeginScaleScanline failed");
+            break;
+        }
+        const uint32_t *srcRow = src.data();
+        uint32_t *dstRow = dst.data();
+        do {
+            ScaleScanline(dstRow, srcRow, scaler);
+            if (scaler->needInput) srcRow += kSrcWidth;
+            if (scaler->outputReady) dstRow += size.width;
+        } while (scaler->needInput || scaler->outputReady);
+        EndScaleScanline(scaler);
+        benchmark::ClobberMemory();
+    }
+    SetRate(state, size);
+}
+
 void RunPixman(benchmark::State &state, Size size) {
     std::vector<uint32_t> src(SourceFrame());
     std::vector<uint32_t> dst(static_cast<size_t>(size.width) * size.height);
@@ -104,9 +134,49 @@ void RegisterAll() {
         const char *peer = size.width < kSrcWidth ? "BM_Pixman_Box/" : "BM_Pixman_Bilinear/";
         benchmark::RegisterBenchmark(("BM_ResizeLayerCorrect/" + SizeName(size)).c_str(), RunResizeLayerCorrect, size)
             ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("BM_ScaleScanline/" + SizeName(size)).c_str(), RunScaleScanline, size)
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((peer + SizeName(size)).c_str(), RunPixman, size)->Unit(benchmark::kMillisecond);
     }
 }
+
+// Keeps each benchmark's rate: the median of its repetitions, or its one run.
+class RateTable : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        for (const Run &run : runs) {
+            auto rate = run.counters.find("items_per_second");
+            if (run.error_occurred || rate == run.counters.end()) continue;
+            bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (median || (run.run_type == Run::RT_Iteration && medians_.count(run.run_name.str()) == 0))
+                rates_[run.run_name.str()] = rate->second.value / 1e6;
+            if (median) medians_[run.run_name.str()] = true;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void PrintSummary() const {
+        std::printf("\n%-10s %12s %12s %12s %8s %10s\n", "size", "ours Mpx/s", "host loop", "pixman", "ratio",
+                    "peer");
+        for (const Size &size : kTargets) {
+            const std::string name = SizeName(size);
+            const bool reducing = size.width < kSrcWidth;
+            const double ours = Rate("BM_ResizeLayerCorrect/" + name);
+            const double host = Rate("BM_ScaleScanline/" + name);
+            const double peer = Rate((reducing ? "BM_Pixman_Box/" : "BM_Pixman_Bilinear/") + name);
+            std::printf("%-10s %12.1f %12.1f %12.1f %7.2fx %10s\n", name.c_str(), ours, host, peer,
+                        peer > 0 ? ours / peer : 0.0, reducing ? "box" : "bilinear");
+        }
+    }
+
+private:
+    double Rate(const std::string &name) const {
+        auto found = rates_.find(name);
+        return found == rates_.end() ? 0.0 : found->second;
+    }
+    std::map<std::string, double> rates_;
+    std::map<std::string, bool> medians_;
+};
 
 }  // namespace
 
@@ -116,7 +186,9 @@ int main(int argc, char **argv) {
     RegisterAll();
     benchmark::AddCustomContext("source", std::to_string(kSrcWidth) + "x" + std::to_string(kSrcHeight));
     benchmark::AddCustomContext("pixman", pixman_version_string());
-    benchmark::RunSpecifiedBenchmarks();
+    RateTable table;
+    benchmark::RunSpecifiedBenchmarks(&table);
+    table.PrintSummary();
     benchmark::Shutdown();
     return 0;
 }

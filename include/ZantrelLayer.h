@@ -412,9 +412,10 @@ ZL_API int32_t ZL_CALL ClipLayer(Layer *layer, const LayerRect *rect);
  */
 ZL_API int32_t ZL_CALL ClipLayerXYWH(Layer *layer, int32_t x, int32_t y, int32_t w, int32_t h);
 /**
- * Writes where the Layer::bounds of two layers of one tree overlap,
- * relative to a's top-left corner. The result is not tested for emptiness:
- * for disjoint layers right <= left or bottom <= top.
+ * Writes the intersection (not the union, whatever the name says) of the
+ * Layer::bounds of two layers of one tree, relative to a's top-left corner.
+ * The result is not tested for emptiness: for disjoint layers right <= left
+ * or bottom <= top.
  * @param a The layer whose coordinates the result is in.
  * @param b The other layer.
  * @param out Receives the overlap.
@@ -850,7 +851,12 @@ ZL_API int32_t ZL_CALL TwoLayerComposit(Layer *output, Layer *first, Layer *seco
 
 /** Overwrites the output's region with CompositPel(CompositPel(top, faded
  *  middle), bottom), the middle layer's alpha scaled by the low 8 bits of
- *  opacity. The output's previous content is not read.
+ *  opacity. The output's previous content is not read. Each layer is laid
+ *  on the output at the two layers' own top-left corners, as BeginLayerAccess
+ *  lays them, and used where its visible part overlaps the output's: a top
+ *  clipped to the window (40, 30, 90, 80) of its root puts its root pixel
+ *  (40, 30) on the output's pixel (0, 0), and where an ancestor cuts off the
+ *  output's first 10 columns, the top's first 10 columns are not used.
  *  @param output the layer written.
  *  @param bottom the layer at the back.
  *  @param middle the layer between, faded by opacity.
@@ -891,8 +897,11 @@ ZL_API int32_t ZL_CALL CompositOnBottomLayerEx(Layer *first, Layer *second, int3
  *  with a null layer or opacity 0 are skipped. The first usable layer is
  *  copied into the output (CopyLayer, or CopyWithOpacityLayer below opacity
  *  255); each later one is composited over the output with its alpha scaled
- *  by its opacity. Every layer is aligned at the output's top-left corner and
- *  contributes only where it has pixels; a layer whose access fails is left out.
+ *  by its opacity. Every layer is aligned by the top-left corner of its
+ *  visible part on that of the output's, and contributes only where it has
+ *  pixels: a layer clipped to the window (40, 30, 90, 80) of its root puts
+ *  its root pixel (40, 30) on the output's first visible pixel and covers at
+ *  most 50 x 50 output pixels from there. A layer whose access fails is left out.
  *  With no usable entry, or a negative count, the output is cleared (ClearLayer).
  *  @param output the layer that receives the stack.
  *  @param list the entries, list[0] at the bottom.
@@ -1099,7 +1108,9 @@ ZL_CHECK_WORD(ScanlineScaler, ringStart, 14);
  *   axis table or the bytes of all line buffers (lineCount * srcWidth * 4,
  *   lineCount being srcHeight / dstHeight rounded up, plus 1, on a reduction,
  *   and 2 otherwise) do not fit in 32 bits, or when memory runs out (then
- *   nothing stays allocated). No notifications, no host procedures. */
+ *   nothing stays allocated). No notifications, no host procedures. The
+ *   tables are computed in round-to-nearest whatever the caller's
+ *   floating-point environment, which is unchanged on return. */
 ZL_API ScanlineScaler *ZL_CALL BeginScaleScanline(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
                                                   int32_t dstHeight);
 
@@ -1153,7 +1164,10 @@ ZL_API uint32_t *ZL_CALL GetBufferScaleScanline(ScanlineScaler *scaler);
  * After the call `outputReady` 1 means dstRow received a line and `needInput`
  * 1 means the next source line is due (otherwise the same line is passed
  * again). Pixels are alpha-weighted averages rounded to nearest, ties to even;
- * a pixel whose alpha rounds to 0 is 0x00000000.
+ * a pixel whose alpha rounds to 0 is 0x00000000. They do not depend on the
+ * caller's floating-point environment (rounding mode, x87 precision,
+ * flush-to-zero, exception masks), which is unchanged on return, flags
+ * included.
  * @return 1 when a line was taken or produced; 0 when the scaler or dstRow
  *   is null, the scaler is not valid, or every line of the pass is done.
  *   Allocates nothing. No notifications, no host procedures. */
@@ -1182,7 +1196,9 @@ ZL_API int32_t ZL_CALL ResizeLayer(Layer *destination, Layer *source);
  * which CopyLayer then copies over the destination's visible part (CopyLayer
  * sends its notifications and may call the root's copy override); otherwise
  * no notifications are sent. The roots' beginAccess and endAccess procedures
- * run as the access brackets open and close.
+ * run as the access brackets open and close, in the caller's floating-point
+ * environment; the scaling runs in round-to-nearest with exceptions masked,
+ * and the caller's environment is unchanged on return.
  *
  * @param destination the layer whose visible part receives the pixels.
  * @param source the layer whose visible part is read.

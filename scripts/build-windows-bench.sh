@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Builds the benchmark for 32-bit Windows and runs it under wine:
-#   build-windows-bench.sh [EXTRA zl_bench ARGS...]
+# Builds the benchmarks for 32-bit Windows and runs one under wine:
+#   build-windows-bench.sh [BENCHMARK] [EXTRA BENCHMARK ARGS...]
+# BENCHMARK is zl_bench (the default), zl_resize_bench, zl_resize_phase_bench
+# or zl_fourcorner_bench.
 #
 # Google Benchmark and pixman for i686-w64-mingw32 are built from Debian's
 # source packages into build/windows-deps (static libraries), once: a step
 # whose result is already installed there is skipped. Then the
-# `windows-release` preset is configured and built, and
-# build/windows-release/bin/zl_bench.exe runs next to its ZantrelLayer.dll.
+# `windows-release` preset is configured and built, and the benchmark runs
+# from build/windows-release/bin next to its ZantrelLayer.dll.
 #
 # Run by hand only; the tests never call it (timings are not checked).
 # Needs root or sudo the first time, to add a deb-src entry and meson.
@@ -166,5 +168,10 @@ echo "== configure and build (preset windows-release)"
 cmake --preset windows-release >/dev/null
 cmake --build --preset windows-release -j "$JOBS"
 
-echo "== run under wine"
-exec scripts/wine-run.sh build/windows-release/bin/zl_bench.exe --benchmark_min_time=0.3 "$@"
+BENCH=zl_bench
+if [ "$#" -gt 0 ] && [[ "$1" == zl_* ]]; then
+  BENCH=$1
+  shift
+fi
+echo "== run $BENCH under wine"
+exec scripts/wine-run.sh "build/windows-release/bin/$BENCH.exe" --benchmark_min_time=0.3 "$@"

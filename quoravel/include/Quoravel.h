@@ -64,6 +64,9 @@ extern "C" {
  * guarantees that they lie in its buffers. Overlapping rectangles of one
  * buffer give an unspecified result (but no access outside them).
  *
+ * The arithmetic runs in round-to-nearest with exceptions masked whatever
+ * the caller's floating-point environment, which is unchanged on return.
+ *
  * @return 1 when the destination rectangle was written, 0 when refused.
  */
 QV_API int32_t QV_CALL ExportedQV_CopyScaleConvert(const void *srcPixels, int32_t srcRowBytes, uint32_t srcFormat,

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fp_env.h"
+
 namespace {
 
 struct Rect {
@@ -171,12 +173,15 @@ bool Proper(const Rect &r) { return r.right > r.left && r.bottom > r.top; }
 
 }  // namespace
 
-extern "C" QV_API int32_t QV_CALL ExportedQV_CopyScaleConvert(const void *srcPixels, int32_t srcRowBytes,
-                                                              uint32_t srcFormat, int32_t srcLeft, int32_t srcTop,
-                                                              int32_t srcRight, int32_t srcBottom, void *dstPixels,
-                                                              int32_t dstRowBytes, uint32_t dstFormat,
-                                                              int32_t dstLeft, int32_t dstTop, int32_t dstRight,
-                                                              int32_t dstBottom, int32_t reserved) {
+namespace {
+
+// The export's work, kept out of line so that none of its arithmetic can be
+// moved across the switch of floating-point environment around the call.
+__attribute__((noinline)) int32_t CopyScaleConvert(const void *srcPixels, int32_t srcRowBytes, uint32_t srcFormat,
+                                                   int32_t srcLeft, int32_t srcTop, int32_t srcRight,
+                                                   int32_t srcBottom, void *dstPixels, int32_t dstRowBytes,
+                                                   uint32_t dstFormat, int32_t dstLeft, int32_t dstTop,
+                                                   int32_t dstRight, int32_t dstBottom, int32_t reserved) {
     if (srcFormat != QV_FORMAT_ARGB || dstFormat != QV_FORMAT_ARGB || reserved != 0) return 0;
     if (srcPixels == nullptr || dstPixels == nullptr) return 0;
     Rect src{srcLeft, srcTop, srcRight, srcBottom};
@@ -184,4 +189,17 @@ extern "C" QV_API int32_t QV_CALL ExportedQV_CopyScaleConvert(const void *srcPix
     if (!Proper(src) || !Proper(dst)) return 0;
     // False when the axis tables did not fit in memory: nothing was written.
     return Scale(srcPixels, srcRowBytes, src, dstPixels, dstRowBytes, dst) ? 1 : 0;
+}
+
+}  // namespace
+
+extern "C" QV_API int32_t QV_CALL ExportedQV_CopyScaleConvert(const void *srcPixels, int32_t srcRowBytes,
+                                                              uint32_t srcFormat, int32_t srcLeft, int32_t srcTop,
+                                                              int32_t srcRight, int32_t srcBottom, void *dstPixels,
+                                                              int32_t dstRowBytes, uint32_t dstFormat,
+                                                              int32_t dstLeft, int32_t dstTop, int32_t dstRight,
+                                                              int32_t dstBottom, int32_t reserved) {
+    quoravel::KnownFpEnvironment environment;
+    return CopyScaleConvert(srcPixels, srcRowBytes, srcFormat, srcLeft, srcTop, srcRight, srcBottom, dstPixels,
+                            dstRowBytes, dstFormat, dstLeft, dstTop, dstRight, dstBottom, reserved);
 }

@@ -6,7 +6,10 @@ namespace {
 
 uint32_t CompositeRun(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count) {
     if (count <= 0) return 0;
-    zl::CompositeRunFast(top, bottom, out, count);
+    if (out != top && out != bottom && count >= zl::kStreamedRunPixels)
+        zl::CompositeRunStreamed(top, bottom, out, count);
+    else
+        zl::CompositeRunFast(top, bottom, out, count);
     return out[count - 1];  // the last store of the run
 }
 

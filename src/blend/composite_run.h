@@ -1,15 +1,51 @@
 // Runs of the table over-blend: the loops that every compositing operation
-// shares. The build picks the arithmetic for its target once (packed SSE2
-// lanes where the target has them, the plain table loop elsewhere); the
-// pixels are the same bits either way.
+// shares. They come in sets: the plain table loops, packed SSE2 lanes on x86,
+// packed AVX2 lanes where the processor has them; the module picks the
+// widest set the processor runs once, at load. The pixels are the same bits
+// in every set.
 #pragma once
 
 #include <cstdint>
 
 namespace zl {
 
-// True when this build composites runs with packed SSE2 arithmetic.
-bool CompositeRunIsPacked();
+// One implementation of the four runs declared below.
+struct CompositeRunSet {
+    const char *name;
+    void (*composite)(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count);
+    void (*faded)(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count, uint32_t opacity);
+    void (*fadedBottom)(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
+                        uint32_t opacity);
+    void (*fade)(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opacity);
+    // composite storing whole 64-byte lines past the caches.
+    void (*compositeStreamed)(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count);
+};
+
+// A run of at least this many bytes written in one call apart from its
+// inputs is stored past the caches: a plain store would first read every
+// line of the output in, only to overwrite it. Only one long call gains:
+// rows and stretches of a layer (measured) lose more at their ends than the
+// streamed middle saves.
+constexpr int32_t kStreamedRunPixels = (2 << 20) / 4;
+
+// The packed sets, defined where the target has the instructions (the SSE2
+// set is the x86 baseline; the AVX2 set may only run where the processor
+// reports AVX2 and the system saves its registers).
+extern const CompositeRunSet kPlainRuns;
+#if defined(__SSE2__)
+extern const CompositeRunSet kPackedSse2Runs;
+#if defined(__GNUC__) || defined(__clang__)
+#define ZL_HAS_AVX2_RUNS 1
+extern const CompositeRunSet kPackedAvx2Runs;
+#endif
+#endif
+
+// Makes the *Fast runs use the widest set that a processor with (or without)
+// AVX2 runs. Called once at load, before any run.
+void SelectCompositeRuns(bool processorHasAvx2);
+
+// The set the *Fast runs use.
+const CompositeRunSet &SelectedCompositeRuns();
 
 // out[i] = TableComposite(top[i], bottom[i]) for i from 0 to count - 1, with
 // the results of the documented order (each pair read before out[i] is
@@ -29,6 +65,10 @@ void CompositeRunFadedBottomFast(const uint32_t *top, const uint32_t *bottom, ui
 // out[i] = in[i] with its alpha scaled by the low byte of opacity, left to
 // right, with the plain order's results also when out overlaps in.
 void FadeRunFast(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opacity);
+
+// CompositeRunFast for a long run apart from the inputs (see
+// kStreamedRunPixels); the same pixels.
+void CompositeRunStreamed(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count);
 
 // The plain one-pixel-at-a-time loops, the reference for the fast ones.
 void CompositeRunPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count);

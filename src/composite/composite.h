@@ -8,6 +8,10 @@
 
 namespace zl {
 
+// Output pixels that a blend of several passes finishes before it goes on to
+// the next stretch, so that the stretch stays in cache between the passes.
+constexpr int32_t kStretchPixels = 256;
+
 // One row: out[x] = TableComposite(top[x], bottom[x]), in the plain order's
 // results also when out overlaps top or bottom;
 // the row compositing and stacking operations pass out equal to either.

@@ -45,9 +45,6 @@ void CloseStackedLayers(StackedLayer *stacked, int32_t n) {
     for (int32_t k = n - 1; k >= 0; --k) EndLayerAccess(&stacked[k].access);
 }
 
-// Output pixels that every layer covers before the stack moves on.
-constexpr int32_t kStretchPixels = 256;
-
 // One layer over out[0, n): pixel x becomes the layer's pixel, faded by its
 // opacity, over what the output holds.
 void StackLayerOnto(uint32_t *out, const StackedLayer &s, int32_t x, int32_t n) {

@@ -16,9 +16,6 @@ struct RowCursor {
     const uint32_t *second;
 };
 
-// Pixels of the output that a two-pass blend finishes before going on.
-constexpr int32_t kStretchPixels = 256;
-
 // out[x] = TableComposite(TableComposite(out[x], first[x]), second[x]), in
 // stretches: both layers go beneath one stretch before the next. An input
 // closer to the output than a stretch could see the first pass's writes where

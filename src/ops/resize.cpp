@@ -1,20 +1,29 @@
 #include "Quoravel.h"
 #include "layer/layer.h"
+#include "module/fp_env.h"
+#include "scale/scale.h"
 
 namespace zl {
 
 namespace {
 
-// Feeds the source region's rows to the scaler top to bottom and stores each
-// produced line in the next destination row.
-void RunCopyModePass(ScanlineScaler *scaler, const LayerAccess &source, const LayerAccess &destination) {
+// Feeds the source region's rows to a new scaler top to bottom and stores
+// each produced line in the next destination row. Runs in the known
+// floating-point environment; out of line so that none of its arithmetic
+// moves across the switch. False when the scaler cannot be made.
+__attribute__((noinline)) bool RunCopyModePass(const LayerAccess &source, const LayerAccess &destination) {
+    ScanlineScaler *scaler =
+        BeginScalerInKnownEnvironment(source.width, source.height, destination.width, destination.height);
+    if (scaler == nullptr) return false;
     const uint32_t *srcRow = source.pixels;
     uint32_t *dstRow = destination.pixels;
     do {
-        ScaleScanline(dstRow, srcRow, scaler);
+        ScaleScanlineInKnownEnvironment(dstRow, srcRow, scaler);
         if (scaler->needInput) srcRow = NextRow(srcRow, source.rowBytes);
         if (scaler->outputReady) dstRow = NextRow(dstRow, destination.rowBytes);
     } while (scaler->needInput || scaler->outputReady);
+    EndScaleScanline(scaler);
+    return true;
 }
 
 // Both layers live in one pixel buffer: the sibling library scales the
@@ -45,13 +54,10 @@ int32_t ResizeWithScaler(Layer *destination, Layer *source) {
     // Declared second, so closed first.
     AccessBracket destinationBracket(destination, nullptr);
     if (!destinationBracket.Opened()) return 0;
-    const LayerAccess &src = sourceBracket.Access();
-    const LayerAccess &dst = destinationBracket.Access();
-    ScanlineScaler *scaler = BeginScaleScanline(src.width, src.height, dst.width, dst.height);
-    if (scaler == nullptr) return 0;
-    RunCopyModePass(scaler, src, dst);
-    EndScaleScanline(scaler);
-    return 1;
+    // The host's access hooks ran and run in its own environment; only the
+    // scaling itself runs in the known one.
+    ScopedFpEnvironment environment;
+    return RunCopyModePass(sourceBracket.Access(), destinationBracket.Access()) ? 1 : 0;
 }
 
 // The layer's rectangle lies inside its root's buffer (or is empty), so the

@@ -1,7 +1,9 @@
 #include <cstdlib>
 
 #include "layer/layer.h"
+#include "module/fp_env.h"
 #include "scale/scale.h"
+#include "scale/wide.h"
 
 namespace zl {
 
@@ -72,23 +74,21 @@ bool AllocateLines(ScanlineScaler *scaler, int32_t srcWidth) {
     return true;
 }
 
-// Index into the ring of line buffers, reduced by one subtraction.
-int32_t RingIndex(int32_t index, int32_t lineCount) { return index >= lineCount ? index - lineCount : index; }
-
 }  // namespace
 
 }  // namespace zl
 
 using namespace zl;
 
-extern "C" {
-
-ScanlineScaler *ZL_CALL BeginScaleScanline(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
-                                           int32_t dstHeight) {
+// Out of line: the table weights are divisions, which must not be moved
+// across the environment switch of the export.
+__attribute__((noinline)) ScanlineScaler *zl::BeginScalerInKnownEnvironment(int32_t srcWidth, int32_t srcHeight,
+                                                                           int32_t dstWidth, int32_t dstHeight) {
     if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0) return nullptr;
     if (!SizesFit(srcWidth, srcHeight, dstWidth, dstHeight)) return nullptr;
-    auto *scaler = static_cast<ScanlineScaler *>(std::calloc(1, sizeof(ScanlineScaler)));
-    if (scaler == nullptr) return nullptr;
+    auto *block = static_cast<ScalerBlock *>(std::calloc(1, sizeof(ScalerBlock)));
+    if (block == nullptr) return nullptr;
+    ScanlineScaler *scaler = &block->scaler;
     scaler->dstHeight = dstHeight;
     scaler->dstWidth = dstWidth;
     scaler->columnCount = dstWidth;
@@ -102,8 +102,18 @@ ScanlineScaler *ZL_CALL BeginScaleScanline(int32_t srcWidth, int32_t srcHeight, 
         EndScaleScanline(scaler);
         return nullptr;
     }
+    // Without a plan (footprints too long, no memory) lines take the packed path.
+    block->widePlan = NewWidePlan(scaler->geometry->horizontal, srcWidth, dstWidth, scaler->lineCount);
     scaler->valid = 1;
     return scaler;
+}
+
+extern "C" {
+
+ScanlineScaler *ZL_CALL BeginScaleScanline(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
+                                           int32_t dstHeight) {
+    ScopedFpEnvironment environment;
+    return BeginScalerInKnownEnvironment(srcWidth, srcHeight, dstWidth, dstHeight);
 }
 
 int32_t ZL_CALL EndScaleScanline(ScanlineScaler *scaler) {
@@ -118,8 +128,9 @@ int32_t ZL_CALL EndScaleScanline(ScanlineScaler *scaler) {
         std::free(scaler->lineBuffers);
     }
     std::free(scaler->rowPointers);
+    DeleteWidePlan(WidePlanOf(scaler));
     scaler->valid = 0;
-    std::free(scaler);
+    std::free(reinterpret_cast<ScalerBlock *>(scaler));
     return 1;
 }
 

@@ -1,13 +1,13 @@
 #include <cstring>
 
 #include "layer/layer.h"
+#include "module/fp_env.h"
 #include "scale/scale.h"
+#include "scale/wide.h"
 
 namespace zl {
 
 namespace {
-
-int32_t RingIndex(int32_t index, int32_t lineCount) { return index >= lineCount ? index - lineCount : index; }
 
 // Copy mode: keeps the line when the current footprint still lacks lines;
 // otherwise points rowPointers at the held lines and the passed one.
@@ -47,7 +47,10 @@ bool TakeRingLine(ScanlineScaler *s, const ScaleAxisEntry &v) {
 
 using namespace zl;
 
-extern "C" int32_t ZL_CALL ScaleScanline(uint32_t *dstRow, const uint32_t *srcRow, ScanlineScaler *scaler) {
+// Out of line, so that no arithmetic moves across the environment switch of
+// the export.
+__attribute__((noinline)) int32_t zl::ScaleScanlineInKnownEnvironment(uint32_t *dstRow, const uint32_t *srcRow,
+                                                                     ScanlineScaler *scaler) {
     if (scaler == nullptr || dstRow == nullptr || scaler->valid == 0) return 0;
     scaler->outputReady = 0;
     scaler->needInput = 0;
@@ -67,6 +70,20 @@ extern "C" int32_t ZL_CALL ScaleScanline(uint32_t *dstRow, const uint32_t *srcRo
     if (scaler->currentLine == scaler->dstHeight) scaler->needInput = 0;
 
     LineFootprint line{scaler->rowPointers, &v, WholeWeight(g.vertical)};
-    ProduceLine(dstRow, line, g.horizontal, scaler->firstColumn, scaler->columnCount);
+    WidePlan *plan = WidePlanOf(scaler);
+    WideLineProc wide = WideLineAvx();
+    if (wide == nullptr) wide = WideLineSse2();
+    if (plan != nullptr && wide != nullptr && scaler->columnCount > 0) {
+        ProduceLineWide(wide, *plan, dstRow, line, scaler->firstColumn, scaler->columnCount);
+    } else {
+        ProduceLine(dstRow, line, g.horizontal, scaler->firstColumn, scaler->columnCount);
+    }
     return 1;
+}
+
+// The pixels' rounding is the default round-to-nearest: the host's own
+// floating-point environment is set aside for the call.
+extern "C" int32_t ZL_CALL ScaleScanline(uint32_t *dstRow, const uint32_t *srcRow, ScanlineScaler *scaler) {
+    ScopedFpEnvironment environment;
+    return ScaleScanlineInKnownEnvironment(dstRow, srcRow, scaler);
 }

@@ -68,6 +68,11 @@ GuardedBuffer::GuardedBuffer(size_t bytes, bool lowFlush) : bytes_(bytes) {
 
 GuardedBuffer::~GuardedBuffer() { Unmap(mapping_, mappingBytes_); }
 
+void GuardedBuffer::Revoke() {
+    ProtectNoAccess(mapping_, mappingBytes_);
+    revoked_ = true;
+}
+
 bool GuardedBuffer::Contains(const void *first, size_t bytes) const {
     uintptr_t begin = reinterpret_cast<uintptr_t>(data_);
     uintptr_t p = reinterpret_cast<uintptr_t>(first);

@@ -39,12 +39,18 @@ public:
     uint32_t *data() const { return data_; }
     size_t bytes() const { return bytes_; }
     bool Contains(const void *first, size_t bytes) const;
+    // The host has freed the pixels: every page becomes inaccessible but
+    // stays reserved, so a stale address faults instead of reaching memory
+    // that a later buffer reuses.
+    void Revoke();
+    bool Revoked() const { return revoked_; }
 
 private:
     unsigned char *mapping_ = nullptr;
     size_t mappingBytes_ = 0;
     uint32_t *data_ = nullptr;
     size_t bytes_ = 0;
+    bool revoked_ = false;
 };
 
 // Reads the fuzzer's bytes as a sequence of small decisions; past the end

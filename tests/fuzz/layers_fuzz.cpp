@@ -2,9 +2,10 @@
 //
 // Each input decodes to a sequence of calls on roots over guarded host memory
 // (padded, bottom-up, tiny, zero-sized, supplied late by beginAccess, or
-// moved between two buffers of different strides by beginAccess),
-// library-owned roots, host-made view roots with and without targets, and
-// clipped windows nested and moved anywhere. Every layer operation runs on
+// moved by beginAccess between two buffers of different strides, or to a
+// fresh buffer each time while the host frees the old one, whose pages then
+// fault on any use), library-owned roots, host-made view roots with and
+// without targets, and clipped windows nested and moved anywhere. Every layer operation runs on
 // random members of the trees. Host hooks and overrides log every call and
 // return what the input chose; receivers of change notifications may run
 // further library operations on other trees, which reach further receivers.
@@ -14,24 +15,27 @@
 // the written layer's visible part changed, and the exact pixels where they
 // follow from the inputs alone (fills, copies, flips, opacity copies, equal
 // size resizes, and blends whose top or bottom pixel is fully transparent or
-// fully opaque). At the end every access is closed, every access count must
-// be 0, and every reference the sequence left is dropped, which must free
-// every record once.
+// fully opaque). The host drops references on any layer while its own
+// accesses are open: a layer an open access names (either layer, or the root
+// of either) is only counted down, and the last access naming it frees it
+// after the root's endAccess, windows before their root (a destroy procedure
+// sees a live root). At the end every access is closed, every
+// access count must be 0, and every reference the sequence left is dropped,
+// which must free every record once.
 //
 // Set ZL_FUZZ_TRACE to have the decoded calls printed.
 //
 // Host misuse that the library cannot detect is not generated:
-// - using a layer after its last DeleteLayer, dropping more references than
-//   it took (a root's own), or freeing a layer that an open access names,
-//   except a root that the access opened through a temporary stand-in (the
-//   stand-in keeps it until the close); a clipped layer, or a root whose
-//   open failed before its stand-in was made, is named by its own record;
+// - using a layer after its last DeleteLayer (or after dropping its last
+//   reference while an open access keeps the record), or dropping more
+//   references than it took (a root's own);
 // - freeing a layer that a view's target still names (the host clears the
 //   target first), or DeleteLayer on a view root's record, which the host
 //   owns;
 // - hooks and overrides that call back into the library; receivers whose
 //   library calls reach a tree that an operation in progress has open, or
-//   that create or delete layers;
+//   that create or delete layers (so an operation's own hold on the layers
+//   it was given is not exercised here);
 // - a row stride that is not a multiple of 4, or a size larger than the
 //   memory behind the pixels;
 // - a beginAccess that moves a buffer that an open access of an operation in
@@ -132,12 +136,27 @@ struct HostBuffer {
     int32_t strideWords = 0;
     int32_t rowBytes = 0;
     bool bottomUp = false;
+    bool lowFlush = false;
 };
+
+// Host memory for a buffer of the given layout; the caller fills it.
+HostBuffer AllocateBuffer(int32_t strideWords, int32_t rows, bool bottomUp, bool lowFlush) {
+    HostBuffer b;
+    b.strideWords = strideWords;
+    b.bottomUp = bottomUp;
+    b.lowFlush = lowFlush;
+    b.words = static_cast<size_t>(strideWords) * static_cast<size_t>(rows);
+    b.memory = std::make_unique<GuardedBuffer>(b.words * 4, lowFlush);
+    b.first = b.memory->data();
+    if (bottomUp && rows > 0) b.first += static_cast<size_t>(strideWords) * static_cast<size_t>(rows - 1);
+    b.rowBytes = (bottomUp ? -4 : 4) * strideWords;
+    return b;
+}
 
 struct Node {
     Layer *layer = nullptr;
     bool alive = true;
-    bool zombie = false;  // the host's references are gone; an open access's stand-in keeps it
+    bool zombie = false;  // the host's references are gone; an open access that names it keeps it
     Kind kind = Kind::Clipped;
     int parent = -1;
     int root = -1;
@@ -152,8 +171,10 @@ struct Node {
     int32_t accessCount = 0;
     int32_t width = 0, height = 0;
     HostBuffer buf;  // the buffer in use (host roots; library roots have no memory here)
-    HostBuffer alt;  // moving roots: the other buffer
+    HostBuffer alt;  // moving roots: the other buffer (its layout only when the old one is freed)
     bool moving = false;
+    bool freesOld = false;  // each move goes to a fresh buffer and frees the old one
+    std::vector<std::unique_ptr<GuardedBuffer>> retired;  // freed buffers, kept inaccessible
     bool hasPixels = false;
     bool supply = false;  // beginAccess supplies the buffer
     bool hasBegin = false, hasEnd = false, hasDestroy = false;
@@ -191,6 +212,7 @@ struct SimAccess {
 struct OpenAccess {
     LayerAccess record;
     SimAccess sim;
+    int named[4];  // the layers it keeps: the first, its root, the second, its root
 };
 
 // A layer as an operation reports it: a node, or the temporary stand-in
@@ -224,6 +246,7 @@ struct MovePlan {
     bool move;
     uint32_t *from, *to;
     int32_t fromStride, toStride, toRowBytes, width, height;
+    GuardedBuffer *retire;  // the old buffer, freed once the pixels are over
 };
 
 // The words of one buffer before a call.
@@ -235,6 +258,7 @@ struct Shot {
     int32_t strideWords, width, height;
     bool bottomUp;
     bool host;             // host memory: padding is checked too
+    const GuardedBuffer *memory;
     std::vector<uint32_t> before;
 };
 
@@ -305,9 +329,11 @@ private:
     void Visible(int i, LayerRect &rect, LayerRect &bounds) const;
     Placement Place(int i) const;
     void Count(int root);
-    bool Release(int layer, bool temp, int extraTemps, const void *endLayer);
+    bool Release(int layer, const void *endLayer);
     SimAccess SimBegin(int a, int b, bool markBusy = true);
     bool SimEnd(SimAccess &s);
+    bool Kept(int i) const;
+    bool SimClose(OpenAccess &o);
     void Allow(int root, const LayerRect &rect) { allowed_.push_back({root, rect}); }
     void AllowFirst(const SimAccess &s) { Allow(s.p1.pixelRoot, Offset(s.region, s.p1.x, s.p1.y)); }
     void AllowSecond(const SimAccess &s) { Allow(s.p2.pixelRoot, Offset(s.region, s.p2.x, s.p2.y)); }
@@ -317,7 +343,7 @@ private:
     bool TreeFree(int i) const;
     int SimDelete(int i);
     void FreeRecord(int i);
-    bool WouldFreeInUse(int i) const;
+    bool DropsUntaken(int i) const;
     void SimClipRect(int i, const LayerRect &rect);
 
     // Operations as the model sees them (expected result) and as the host
@@ -393,6 +419,7 @@ int32_t ZL_CALL HookBegin(Layer *root, void *unused) {
                             static_cast<size_t>(m->width) * 4);
             root->pixels = m->to;
             root->rowBytes = m->toRowBytes;
+            if (m->retire != nullptr) m->retire->Revoke();
         }
     }
     return 0;
@@ -404,6 +431,8 @@ int32_t ZL_CALL HookEnd(Layer *root, Layer *layer) {
 }
 int32_t ZL_CALL HookDestroy(Layer *layer, void *unused) {
     current->Log(Ev::Destroy, layer, unused, 0);
+    // The layer is still linked when its destroy runs: its root is a record.
+    if (layer->root != nullptr) ZL_FUZZ_CHECK(layer->root->root == layer->root);
     return 0;
 }
 const HostOverrides *OverridesOf(Layer *layer) { return reinterpret_cast<const HostOverrides *>(layer->root->overrides); }
@@ -524,9 +553,26 @@ void Session::Count(int r) {
             // Moved only while no access of a call in progress reaches the
             // buffer through a view.
             MovePlan m{busy_[static_cast<size_t>(r)] == 0, root.buf.first, root.alt.first, root.buf.rowBytes / 4,
-                       root.alt.rowBytes / 4, root.alt.rowBytes, root.width, root.height};
+                       root.alt.rowBytes / 4, root.alt.rowBytes, root.width, root.height, nullptr};
+            if (m.move && root.freesOld) {
+                // To a fresh buffer in the other layout; the old one is freed.
+                HostBuffer fresh = AllocateBuffer(root.alt.strideWords, root.height, root.alt.bottomUp, root.alt.lowFlush);
+                for (size_t k = 0; k < fresh.words; ++k) fresh.memory->data()[k] = Mix(0x5eed0000u + static_cast<uint32_t>(k));
+                // Filled now as the move will fill it, for a model that
+                // reads the pixels before the call (ClipToAlphaLayer).
+                for (int32_t y = 0; y < root.height; ++y)
+                    std::memcpy(fresh.first + static_cast<ptrdiff_t>(y) * (fresh.rowBytes / 4),
+                                root.buf.first + static_cast<ptrdiff_t>(y) * (root.buf.rowBytes / 4), static_cast<size_t>(root.width) * 4);
+                m.to = fresh.first;
+                m.retire = root.buf.memory.get();
+                root.retired.push_back(std::move(root.buf.memory));
+                root.alt = std::move(root.buf);
+                root.alt.first = nullptr;
+                root.buf = std::move(fresh);
+            } else if (m.move) {
+                std::swap(root.buf, root.alt);
+            }
             movePlans_.push_back(m);
-            if (m.move) std::swap(root.buf, root.alt);
         }
     }
     root.accessCount = Add(root.accessCount, 1);
@@ -577,10 +623,9 @@ SimAccess Session::SimBegin(int a, int b, bool markBusy) {
     return s;
 }
 
-// Releases one access slot; a root kept only by stand-ins goes with its last.
-bool Session::Release(int i, bool temp, int extraTemps, const void *endLayer) {
-    int r = nodes_[i].root;
-    Node &root = nodes_[r];
+// Releases one access slot.
+bool Session::Release(int i, const void *endLayer) {
+    Node &root = nodes_[nodes_[i].root];
     bool ok = true;
     if (root.accessCount != 0) {
         root.accessCount = Sub(root.accessCount, 1);
@@ -589,7 +634,6 @@ bool Session::Release(int i, bool temp, int extraTemps, const void *endLayer) {
             ok = root.endResult != 0;
         }
     }
-    if (temp && root.zombie && TempsOn(r) + extraTemps == 0) FreeRecord(r);
     return ok;
 }
 
@@ -597,9 +641,32 @@ bool Session::SimEnd(SimAccess &s) {
     for (int t : s.busy) --busy_[static_cast<size_t>(t)];
     s.busy.clear();
     if (s.first < 0) return false;
-    int extra = s.secondCounted && s.secondTemp && s.second == s.first ? 1 : 0;
-    bool ok = Release(s.first, s.firstTemp, extra, nodes_[s.first].layer);
-    if (s.secondCounted) ok = Release(s.second, s.secondTemp, 0, nodes_[s.second].layer) && ok;
+    bool ok = Release(s.first, nodes_[s.first].layer);
+    if (s.secondCounted) ok = Release(s.second, nodes_[s.second].layer) && ok;
+    return ok;
+}
+
+// A layer that one of the host's open accesses names: its record stays
+// until the last of them closes.
+bool Session::Kept(int i) const {
+    for (const auto &o : open_)
+        for (int k : o->named)
+            if (k == i) return true;
+    return false;
+}
+
+// The host's close of one of its accesses, already taken out of open_: the
+// slots are released (endAccess), then the layers it named that the host
+// dropped meanwhile and no other open access names are freed, in the order
+// they were named, the roots last: a window's destroy still sees its root.
+bool Session::SimClose(OpenAccess &o) {
+    bool ok = SimEnd(o.sim);
+    for (bool roots : {false, true})
+        for (int k : o.named)
+            if (k >= 0 && IsRoot(k) == roots && nodes_[k].alive && nodes_[k].zombie && !Kept(k)) {
+                if (trace_) std::fprintf(stderr, "  node %d freed at the close\n", k);
+                FreeRecord(k);
+            }
     return ok;
 }
 
@@ -663,15 +730,16 @@ void Session::FreeRecord(int i) {
 }
 
 // Drops one reference in the model; returns 1 when the record is freed. A
-// root that the stand-ins of open accesses still hold stays until the last
-// of them closes.
+// layer that an open access of the host names stays until the last such
+// access closes; a clipped layer's reference on its root goes at once.
 int Session::SimDelete(int i) {
     Node &n = nodes_[i];
     int held = n.kind == Kind::Clipped ? n.root : -1;
     n.refCount = Sub(n.refCount, 1);
     int freed = 0;
     if (n.refCount == 0) {
-        if (IsRoot(i) && TempsOn(i) > 0) {
+        if (Kept(i)) {
+            if (trace_) std::fprintf(stderr, "  node %d kept until the close\n", i);
             n.zombie = true;
         } else {
             FreeRecord(i);
@@ -682,28 +750,15 @@ int Session::SimDelete(int i) {
     return freed;
 }
 
-bool Session::WouldFreeInUse(int i) const {
+// The host drops only references it took: a root's count less those its
+// clipped layers hold. It keeps one on a view record it owns.
+bool Session::DropsUntaken(int i) const {
     const Node &n = nodes_[i];
-    if (IsRoot(i)) {
-        // The host drops only references it took: a root's count less those
-        // its clipped layers hold. It keeps one on a view record it owns.
-        int32_t held = 0;
-        for (const Node &c : nodes_)
-            if (c.alive && c.kind == Kind::Clipped && c.root == i) held = Add(held, c.refCount);
-        if (Sub(n.refCount, held) <= (n.kind == Kind::View ? 1 : 0)) return true;
-    }
-    std::vector<int> freed;
-    if (n.refCount == 1) freed.push_back(i);
-    if (n.kind == Kind::Clipped && nodes_[n.root].refCount == 1) freed.push_back(n.root);
-    for (int f : freed) {
-        // An open access names the layer by its own record unless it made a
-        // stand-in for the root.
-        for (const auto &o : open_) {
-            if (o->sim.first == f && !(IsRoot(f) && o->sim.firstTemp)) return true;
-            if (o->sim.secondCounted && o->sim.second == f && !(IsRoot(f) && o->sim.secondTemp)) return true;
-        }
-    }
-    return false;
+    if (!IsRoot(i)) return false;
+    int32_t held = 0;
+    for (const Node &c : nodes_)
+        if (c.alive && c.kind == Kind::Clipped && c.root == i) held = Add(held, c.refCount);
+    return Sub(n.refCount, held) <= (n.kind == Kind::View ? 1 : 0);
 }
 
 void Session::SimClipRect(int i, const LayerRect &rect) {
@@ -726,7 +781,7 @@ uint32_t *Session::Address(const Node &root, int32_t x, int32_t y) const {
 // Between calls the host keeps both buffers of a moving root alike.
 void Session::SyncMovingBuffers() {
     for (Node &n : nodes_) {
-        if (!n.alive || !n.moving) continue;
+        if (!n.alive || !n.moving || n.freesOld) continue;
         for (int32_t y = 0; y < n.height; ++y)
             std::memcpy(n.alt.first + static_cast<ptrdiff_t>(y) * (n.alt.rowBytes / 4),
                         n.buf.first + static_cast<ptrdiff_t>(y) * (n.buf.rowBytes / 4), static_cast<size_t>(n.width) * 4);
@@ -751,6 +806,7 @@ void Session::Snapshot() {
             s.width = n.width;
             s.height = n.height;
             s.bottomUp = b.bottomUp;
+            s.memory = b.memory.get();
             s.before.assign(s.base, s.base + s.words);
             shots_.push_back(std::move(s));
         };
@@ -758,7 +814,7 @@ void Session::Snapshot() {
             shotOf_[i] = static_cast<int>(shots_.size());
             add(n.buf);
         }
-        if (n.moving) add(n.alt);
+        if (n.moving && !n.freesOld) add(n.alt);
     }
     allowed_.clear();
     log_.clear();
@@ -800,16 +856,19 @@ void Session::CheckEvents() {
 }
 
 // Every word of every buffer, host padding included, is unchanged unless it
-// lies in a part of the root that the call may write.
+// lies in a part of the root that the call may write. A buffer the host
+// freed during the call is compared pixel by pixel with the one its pixels
+// moved to.
 void Session::CheckPixels() {
     for (const Shot &s : shots_) {
         const Node &n = nodes_[static_cast<size_t>(s.node)];
         if (!n.alive && !s.host) continue;  // a freed library buffer
+        bool moved = s.memory != nullptr && s.memory->Revoked();
         for (size_t w = 0; w < s.words; ++w) {
-            if (s.base[w] == s.before[w]) continue;
             int32_t row = static_cast<int32_t>(w / static_cast<size_t>(s.strideWords));
             int32_t x = static_cast<int32_t>(w % static_cast<size_t>(s.strideWords));
             int32_t y = s.bottomUp ? s.height - 1 - row : row;
+            if (moved ? x >= s.width || *Address(n, x, y) == s.before[w] : s.base[w] == s.before[w]) continue;
             bool ok = x < s.width;
             if (ok) {
                 ok = false;
@@ -1368,7 +1427,7 @@ int32_t Session::SimResizeCorrect(const Action &act) {
                         }
                         SimNotify(false, FirstRef(a));
                     }
-                    Release(d, false, 0, nullptr);
+                    Release(d, nullptr);
                 }
             }
             SimEnd(b);
@@ -1745,7 +1804,7 @@ void Session::Delete() {
         ZL_FUZZ_CHECK(DeleteLayer(nullptr) == 0);
         return;
     }
-    if (WouldFreeInUse(i)) return;
+    if (DropsUntaken(i)) return;
     Layer *layer = nodes_[i].layer;
     // The host forgets a layer before it lets it go: views stop showing it.
     std::vector<int> freeing;
@@ -1790,6 +1849,9 @@ void Session::Open() {
     Snapshot();
     auto o = std::make_unique<OpenAccess>();
     o->sim = SimBegin(a, b, false);
+    // The library keeps these from the moment the access names them.
+    int named[4] = {a, a >= 0 ? nodes_[a].root : -1, a >= 0 ? b : -1, a >= 0 && b >= 0 ? nodes_[b].root : -1};
+    std::memcpy(o->named, named, sizeof named);
     int32_t result = BeginLayerAccess(&o->record, a >= 0 ? nodes_[a].layer : nullptr, b >= 0 ? nodes_[b].layer : nullptr);
     ZL_FUZZ_CHECK(result == (o->sim.opened ? 1 : 0));
     const LayerAccess &r = o->record;
@@ -1830,7 +1892,7 @@ void Session::Close() {
     std::unique_ptr<OpenAccess> o = std::move(open_[k]);
     open_.erase(open_.begin() + static_cast<std::ptrdiff_t>(k));
     Snapshot();
-    bool expected = SimEnd(o->sim);
+    bool expected = SimClose(*o);
     ZL_FUZZ_CHECK(EndLayerAccess(&o->record) == (expected ? 1 : 0));
     CheckAll();
 }
@@ -1929,21 +1991,22 @@ void Session::ConfigureReceiverCall() {
 
 // A host root whose beginAccess moves its pixels to a second buffer of
 // another stride (and perhaps the other row order), and back at the next.
+// With freesOld, every move goes to a fresh buffer in the other layout and
+// the host frees the one it left.
 void Session::MakeMoving() {
     int i = Pick(false);
     uint8_t shape = in_.Byte();
     if (i < 0) return;
     Node &n = nodes_[i];
     if (n.kind != Kind::HostRoot || n.supply || n.moving || n.width <= 0 || n.height <= 0) return;
+    n.alt = AllocateBuffer(n.width + 1 + (shape & 3), n.height, (shape & 4) != 0, (shape & 8) != 0);
     HostBuffer &b = n.alt;
-    b.strideWords = n.width + 1 + (shape & 3);
-    b.bottomUp = (shape & 4) != 0;
-    b.words = static_cast<size_t>(b.strideWords) * static_cast<size_t>(n.height);
-    b.memory = std::make_unique<GuardedBuffer>(b.words * 4, (shape & 8) != 0);
-    b.first = b.memory->data();
-    if (b.bottomUp) b.first += static_cast<size_t>(b.strideWords) * static_cast<size_t>(n.height - 1);
-    b.rowBytes = (b.bottomUp ? -4 : 4) * b.strideWords;
     for (size_t k = 0; k < b.words; ++k) b.memory->data()[k] = Mix(0x5eed0000u + static_cast<uint32_t>(k));
+    n.freesOld = (shape & 16) != 0;
+    if (n.freesOld) {
+        b.memory.reset();
+        b.first = nullptr;
+    }
     n.moving = true;
     n.hasBegin = true;
     n.layer->beginAccess = HookBegin;
@@ -1999,7 +2062,7 @@ void Session::Finish() {
         if (trace_)
             std::fprintf(stderr, "  close %d%s %d%s counted %d opened %d\n", o->sim.first, o->sim.firstTemp ? "t" : "", o->sim.second,
                          o->sim.secondTemp ? "t" : "", o->sim.secondCounted, o->sim.opened);
-        bool expected = SimEnd(o->sim);
+        bool expected = SimClose(*o);
         int32_t closed = EndLayerAccess(&o->record);
         if (trace_) std::fprintf(stderr, "  closed %d expected %d\n", closed, expected);
         ZL_FUZZ_CHECK(closed == (expected ? 1 : 0));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -9,6 +10,7 @@
 
 #include "blend/blend.h"
 #include "blend/composite_run.h"
+#include "module/cpu_features.h"
 
 namespace {
 
@@ -21,55 +23,88 @@ uint32_t Pixel(uint32_t alpha, uint32_t red, uint32_t green, uint32_t blue) {
 }
 
 // The run forms: plain blend, top faded, bottom faded, and the fade alone
-// (which reads only the top).
-enum class Form { Blend, FadedTop, FadedBottom, Fade };
-constexpr Form kForms[] = {Form::Blend, Form::FadedTop, Form::FadedBottom, Form::Fade};
+// (which reads only the top); the blend also stored past the caches.
+enum class Form { Blend, FadedTop, FadedBottom, Fade, BlendStreamed };
+constexpr Form kForms[] = {Form::Blend, Form::FadedTop, Form::FadedBottom, Form::Fade, Form::BlendStreamed};
 
-void RunForm(Form form, bool fast, const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t n,
+using Set = zl::CompositeRunSet;
+
+// The packed sets that this processor runs, narrowest first.
+std::vector<const Set *> PackedSets() {
+    std::vector<const Set *> sets;
+#if defined(__SSE2__)
+    sets.push_back(&zl::kPackedSse2Runs);
+#endif
+#if defined(ZL_HAS_AVX2_RUNS)
+    if (zl::ProcessorRunsAvx2()) sets.push_back(&zl::kPackedAvx2Runs);
+#endif
+    return sets;
+}
+
+void RunForm(Form form, const Set &set, const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t n,
              uint32_t opacity) {
     switch (form) {
-        case Form::Blend:
-            (fast ? zl::CompositeRunFast : zl::CompositeRunPlain)(top, bottom, out, n);
-            break;
-        case Form::FadedTop:
-            (fast ? zl::CompositeRunFadedFast : zl::CompositeRunFadedPlain)(top, bottom, out, n, opacity);
-            break;
-        case Form::FadedBottom:
-            (fast ? zl::CompositeRunFadedBottomFast : zl::CompositeRunFadedBottomPlain)(top, bottom, out, n, opacity);
-            break;
-        case Form::Fade:
-            (fast ? zl::FadeRunFast : zl::FadeRunPlain)(top, out, n, opacity);
-            break;
+        case Form::Blend: set.composite(top, bottom, out, n); break;
+        case Form::FadedTop: set.faded(top, bottom, out, n, opacity); break;
+        case Form::FadedBottom: set.fadedBottom(top, bottom, out, n, opacity); break;
+        case Form::Fade: set.fade(top, out, n, opacity); break;
+        case Form::BlendStreamed: set.compositeStreamed(top, bottom, out, n); break;
     }
 }
 
+// A copy of pixels whose first pixel lies on a 64-byte boundary, so that
+// the blocks of every packed set begin at it.
+class Aligned {
+public:
+    explicit Aligned(const Pixels &from) : store_(from.size() + 16) {
+        auto at = reinterpret_cast<uintptr_t>(store_.data());
+        first_ = store_.data() + ((64 - at % 64) % 64) / sizeof(uint32_t);
+        std::copy(from.begin(), from.end(), first_);
+        size_ = from.size();
+    }
+    uint32_t *data() { return first_; }
+    uint32_t operator[](size_t i) const { return first_[i]; }
+    Pixels pixels() const { return Pixels(first_, first_ + size_); }
+
+private:
+    Pixels store_;
+    uint32_t *first_;
+    size_t size_;
+};
+
+// Every packed set against the plain loops, each into an output of its own.
 void ExpectFormEqual(Form form, const Pixels &top, const Pixels &bottom, uint32_t opacity) {
     int32_t n = static_cast<int32_t>(top.size());
-    Pixels fast(top.size(), 0xDEADBEEF), plain(top.size(), 0xDEADBEEF);
-    RunForm(form, true, top.data(), bottom.data(), fast.data(), n, opacity);
-    RunForm(form, false, top.data(), bottom.data(), plain.data(), n, opacity);
-    for (size_t i = 0; i < top.size(); ++i) {
-        ASSERT_EQ(fast[i], plain[i]) << std::hex << "top " << top[i] << " bottom " << bottom[i] << " opacity "
-                                     << opacity << " form " << static_cast<int>(form);
+    Pixels plain(top.size(), 0xDEADBEEF);
+    RunForm(form, zl::kPlainRuns, top.data(), bottom.data(), plain.data(), n, opacity);
+    for (const Set *set : PackedSets()) {
+        Aligned fast(Pixels(top.size(), 0xDEADBEEF));
+        RunForm(form, *set, top.data(), bottom.data(), fast.data(), n, opacity);
+        for (size_t i = 0; i < top.size(); ++i) {
+            ASSERT_EQ(fast[i], plain[i]) << std::hex << "top " << top[i] << " bottom " << bottom[i] << " opacity "
+                                         << opacity << " form " << static_cast<int>(form) << " " << set->name;
+        }
     }
 }
 
-// Runs fast and plain forms over the same inputs into separate outputs.
 void ExpectRunsEqual(const Pixels &top, const Pixels &bottom, uint32_t opacity, bool faded) {
-    int32_t n = static_cast<int32_t>(top.size());
-    Pixels fast(top.size(), 0xDEADBEEF), plain(top.size(), 0xDEADBEEF);
     if (faded) {
-        zl::CompositeRunFadedFast(top.data(), bottom.data(), fast.data(), n, opacity);
-        zl::CompositeRunFadedPlain(top.data(), bottom.data(), plain.data(), n, opacity);
+        ExpectFormEqual(Form::FadedTop, top, bottom, opacity);
         ExpectFormEqual(Form::FadedBottom, top, bottom, opacity);
     } else {
-        zl::CompositeRunFast(top.data(), bottom.data(), fast.data(), n);
-        zl::CompositeRunPlain(top.data(), bottom.data(), plain.data(), n);
+        ExpectFormEqual(Form::Blend, top, bottom, opacity);
+        ExpectFormEqual(Form::BlendStreamed, top, bottom, opacity);
     }
-    for (size_t i = 0; i < top.size(); ++i) {
-        ASSERT_EQ(fast[i], plain[i]) << std::hex << "top " << top[i] << " bottom " << bottom[i] << " opacity "
-                                     << opacity;
-    }
+}
+
+// Each x86 build has the SSE2 set; the module picks the widest set listed.
+TEST(CompositeRun, TheWidestSetThatTheProcessorRunsIsSelected) {
+#if defined(__SSE2__)
+    ASSERT_FALSE(PackedSets().empty());
+    EXPECT_EQ(&zl::SelectedCompositeRuns(), PackedSets().back());
+#else
+    EXPECT_EQ(&zl::SelectedCompositeRuns(), &zl::kPlainRuns);
+#endif
 }
 
 TEST(CompositeRun, PlainRunIsTheTableBlend) {
@@ -104,10 +139,6 @@ TEST(CompositeRun, EveryOpacityOverEveryAlphaPair) {
     }
 }
 
-#if defined(__SSE2__)
-TEST(CompositeRun, X86BuildsUseThePackedArithmetic) { EXPECT_TRUE(zl::CompositeRunIsPacked()); }
-#endif
-
 // Distances either way below the stretch count as near, the same address
 // too; a byte that is not a whole pixel away counts as well.
 TEST(CompositeRun, ReadsNearWritesMeasuresBothWays) {
@@ -130,7 +161,15 @@ TEST(CompositeRun, LaneFormsMatchTheTablesOverTheirDomains) {
         for (uint32_t y = 0; y < 256; ++y) {
             uint32_t m = x * y;
             ASSERT_EQ(zl::ProductTable[zl::TableIndex(x, y)], m + (m + 127) / 255);
-            ASSERT_EQ((m + 127) / 255, ((m + 128) * 257) >> 16) << m;
+        }
+    }
+    // The blend of one channel with weights q and 255 - q, rounded once.
+    for (uint32_t q = 0; q < 256; ++q) {
+        for (uint32_t t = 0; t < 256; ++t) {
+            for (uint32_t b = 0; b < 256; ++b) {
+                uint32_t tables = (zl::ProductTable[zl::TableIndex(t, q)] + zl::ProductTable[zl::TableIndex(b, 255 - q)]) >> 8;
+                ASSERT_EQ(tables, (t * q + b * (255 - q)) / 255) << t << "," << b << "," << q;
+            }
         }
     }
     for (uint32_t topA = 0; topA < 256; ++topA) {
@@ -180,10 +219,24 @@ TEST(CompositeRun, EveryEarlyExitCombinationWithinABlock) {
         {0x80FF0000, 0xFF0000FF},  // blended
     };
     constexpr int kCases = 5;
-    constexpr int kBlock = 8;  // the widest block of the packed loops
+    constexpr int kBlock = 8;  // the SSE2 block; the AVX2 block is two of them
+    constexpr int kWideBlock = 16;
+    Pixels top, bottom;
+    // Wide blocks of one case, and of one case with a single other lane.
+    for (int c = 0; c < kCases; ++c) {
+        for (int other = 0; other < kCases; ++other) {
+            for (int lane = 0; lane < kWideBlock; ++lane) {
+                for (int k = 0; k < kWideBlock; ++k) {
+                    int pick = k == lane ? other : c;
+                    top.push_back(cases[pick][0]);
+                    bottom.push_back(cases[pick][1]);
+                }
+            }
+        }
+    }
+    // Every combination within the SSE2 block.
     int blocks = 1;
     for (int lane = 0; lane < kBlock; ++lane) blocks *= kCases;
-    Pixels top, bottom;
     for (int combo = 0; combo < blocks; ++combo) {
         for (int lane = 0, c = combo; lane < kBlock; ++lane, c /= kCases) {
             top.push_back(cases[c % kCases][0]);
@@ -195,20 +248,23 @@ TEST(CompositeRun, EveryEarlyExitCombinationWithinABlock) {
     for (uint32_t o : {0u, 128u, 255u}) ExpectFormEqual(Form::Fade, top, bottom, o);
     // In place over the bottom with the bottom faded: no block may be taken
     // as already holding its result.
-    for (uint32_t o : {0u, 128u, 254u}) {
-        Pixels fadedExpected(top.size()), onBottomFaded = bottom;
-        int32_t n = static_cast<int32_t>(top.size());
-        zl::CompositeRunFadedBottomPlain(top.data(), bottom.data(), fadedExpected.data(), n, o);
-        zl::CompositeRunFadedBottomFast(top.data(), onBottomFaded.data(), onBottomFaded.data(), n, o);
-        EXPECT_EQ(onBottomFaded, fadedExpected) << o;
-    }
+    int32_t n = static_cast<int32_t>(top.size());
     Pixels expected(top.size());
-    zl::CompositeRunPlain(top.data(), bottom.data(), expected.data(), static_cast<int32_t>(top.size()));
-    Pixels onTop = top, onBottom = bottom;
-    zl::CompositeRunFast(onTop.data(), bottom.data(), onTop.data(), static_cast<int32_t>(top.size()));
-    zl::CompositeRunFast(top.data(), onBottom.data(), onBottom.data(), static_cast<int32_t>(top.size()));
-    EXPECT_EQ(onTop, expected);
-    EXPECT_EQ(onBottom, expected);
+    zl::CompositeRunPlain(top.data(), bottom.data(), expected.data(), n);
+    for (const Set *set : PackedSets()) {
+        for (uint32_t o : {0u, 128u, 254u}) {
+            Pixels fadedExpected(top.size());
+            Aligned onBottomFaded(bottom);
+            zl::CompositeRunFadedBottomPlain(top.data(), bottom.data(), fadedExpected.data(), n, o);
+            set->fadedBottom(top.data(), onBottomFaded.data(), onBottomFaded.data(), n, o);
+            EXPECT_EQ(onBottomFaded.pixels(), fadedExpected) << o << " " << set->name;
+        }
+        Aligned onTop(top), onBottom(bottom);
+        set->composite(onTop.data(), bottom.data(), onTop.data(), n);
+        set->composite(top.data(), onBottom.data(), onBottom.data(), n);
+        EXPECT_EQ(onTop.pixels(), expected) << set->name;
+        EXPECT_EQ(onBottom.pixels(), expected) << set->name;
+    }
 }
 
 Pixels RandomPixels(std::mt19937 &gen, size_t n) {
@@ -237,11 +293,14 @@ TEST(CompositeRun, EveryLengthAndMisalignment) {
             int32_t topStart = (start * 5) % (kMax + 1);
             int32_t bottomStart = (start * 3 + 1) % (kMax + 1);
             for (Form form : kForms) {
-                Pixels fast(kSize, 0x5A5A5A5A), plain(kSize, 0x5A5A5A5A);
-                RunForm(form, true, &top[topStart], &bottom[bottomStart], &fast[start], length, 200);
-                RunForm(form, false, &top[topStart], &bottom[bottomStart], &plain[start], length, 200);
-                ASSERT_EQ(fast, plain) << "length " << length << " start " << start << " form "
-                                       << static_cast<int>(form);
+                Pixels plain(kSize, 0x5A5A5A5A);
+                RunForm(form, zl::kPlainRuns, &top[topStart], &bottom[bottomStart], &plain[start], length, 200);
+                for (const Set *set : PackedSets()) {
+                    Pixels fast(kSize, 0x5A5A5A5A);
+                    RunForm(form, *set, &top[topStart], &bottom[bottomStart], &fast[start], length, 200);
+                    ASSERT_EQ(fast, plain) << "length " << length << " start " << start << " form "
+                                           << static_cast<int>(form) << " " << set->name;
+                }
             }
         }
     }
@@ -260,11 +319,14 @@ TEST(CompositeRun, OverlappingWindowsOfOneBufferGiveThePlainOrdersResult) {
         for (int32_t bottomAt = 0; bottomAt <= 2 * kSpan; ++bottomAt) {
             for (int32_t outAt = 0; outAt <= 2 * kSpan; ++outAt) {
                 for (Form form : kForms) {
-                    Pixels fast = original, plain = original;
-                    RunForm(form, true, &fast[topAt], &fast[bottomAt], &fast[outAt], kCount, 99);
-                    RunForm(form, false, &plain[topAt], &plain[bottomAt], &plain[outAt], kCount, 99);
-                    ASSERT_EQ(fast, plain) << "top " << topAt << " bottom " << bottomAt << " out " << outAt
-                                           << " form " << static_cast<int>(form);
+                    Pixels plain = original;
+                    RunForm(form, zl::kPlainRuns, &plain[topAt], &plain[bottomAt], &plain[outAt], kCount, 99);
+                    for (const Set *set : PackedSets()) {
+                        Pixels fast = original;
+                        RunForm(form, *set, &fast[topAt], &fast[bottomAt], &fast[outAt], kCount, 99);
+                        ASSERT_EQ(fast, plain) << "top " << topAt << " bottom " << bottomAt << " out " << outAt
+                                               << " form " << static_cast<int>(form) << " " << set->name;
+                    }
                 }
             }
         }
@@ -285,12 +347,14 @@ TEST(CompositeRun, DISABLED_WholeDomainOfAlphaPairsAndColourPairs) {
             top[colours] = Pixel(topA, t, b, 255 - t);
             bottom[colours] = Pixel(bottomA, b, t, 255 - b);
         }
-        zl::CompositeRunFast(top.data(), bottom.data(), fast.data(), 65536);
         zl::CompositeRunPlain(top.data(), bottom.data(), plain.data(), 65536);
-        ASSERT_EQ(fast, plain) << "alphas " << topA << "," << bottomA;
-        compared += 65536;
+        for (const Set *set : PackedSets()) {
+            set->composite(top.data(), bottom.data(), fast.data(), 65536);
+            ASSERT_EQ(fast, plain) << "alphas " << topA << "," << bottomA << " " << set->name;
+            compared += 65536;
+        }
     }
-    EXPECT_EQ(compared, uint64_t{1} << 32);
+    EXPECT_EQ(compared, static_cast<uint64_t>(PackedSets().size()) << 32);
     std::printf("compared %llu pixel pairs, all equal\n", static_cast<unsigned long long>(compared));
 }
 

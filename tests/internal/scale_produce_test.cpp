@@ -1,4 +1,5 @@
-// The fast line producer gives exactly the plain tap-by-tap producer's bits.
+// Every faster line producer gives exactly the plain tap-by-tap producer's
+// bits: the packed one, and the wide ones this build and processor run.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -6,57 +7,92 @@
 
 #include "mix_hash.h"
 #include "scale/scale.h"
+#include "scale/wide.h"
 
 namespace {
 
 uint32_t Hash(uint32_t x) { return zltest::Mix(x); }
 
-// Alphas that exercise the rounding and the transparent path.
-uint32_t TestPixel(uint32_t i) {
+// Alphas that exercise the rounding and the transparent path; an image 512
+// wide instead gives every pair of alphas side by side (x / 2 and y), so a
+// 2-to-1 or 2-to-3 column axis blends each of the 65,536 pairs.
+uint32_t TestPixel(int32_t x, int32_t y, int32_t width) {
+    uint32_t m = Hash(static_cast<uint32_t>(y * width + x) + static_cast<uint32_t>(width) * 31u);
+    if (width == 512) return static_cast<uint32_t>(x % 2 == 0 ? x / 2 : y) << 24 | (m & 0xFFFFFF);
     static const uint32_t alphas[] = {0, 255, 1, 2, 127, 128, 254, 33, 255, 0, 200};
-    uint32_t m = Hash(i);
     return alphas[m % 11] << 24 | (m >> 8 & 0xFFFFFF);
 }
 
-TEST(ScaleProduce, FastLineEqualsPlainLine) {
-    const int32_t sizes[][4] = {{1920, 12, 960, 6},  {1920, 9, 1280, 6}, {120, 9, 384, 21}, {17, 23, 5, 7},
-                                {5, 7, 17, 23},      {1, 1, 9, 9},       {9, 9, 1, 1},      {1000, 4, 999, 3},
-                                {64, 64, 63, 65},    {3, 5, 3, 5},       {7, 31, 2, 3},     {2, 3, 7, 31}};
+struct Producer {
+    const char *name;
+    zl::WideLineProc wide;  // null: the packed producer
+};
+
+TEST(ScaleProduce, FasterLinesEqualThePlainLine) {
+    // Reducing, enlarging, mixed, equal, 1 x N and N x 1, footprints too long
+    // for the wide producers, and every alpha pair.
+    const int32_t sizes[][4] = {{1920, 12, 960, 6}, {1920, 9, 1280, 6}, {120, 9, 384, 21}, {17, 23, 5, 7},
+                                {5, 7, 17, 23},     {1, 1, 9, 9},       {9, 9, 1, 1},      {1000, 4, 999, 3},
+                                {64, 64, 63, 65},   {3, 5, 3, 5},       {7, 31, 2, 3},     {2, 3, 7, 31},
+                                {1, 40, 70, 3},     {70, 3, 1, 40},     {40, 1, 3, 70},    {3, 70, 40, 1},
+                                {400, 5, 7, 2},     {13, 2, 200, 5},    {20, 3, 160, 7},   {512, 256, 256, 256},
+                                {512, 2, 767, 5}};
+    std::vector<Producer> producers = {{"packed", nullptr}};
+    if (zl::WideLineSse2() != nullptr) producers.push_back({"wide SSE2", zl::WideLineSse2()});
+    if (zl::WideLineAvx() != nullptr) producers.push_back({"wide AVX", zl::WideLineAvx()});
+    std::printf("checked against the plain line:");
+    for (const Producer &p : producers) std::printf(" %s", p.name);
+    std::printf("\n");
+    int widePlans = 0;
     for (const auto &z : sizes) {
         int32_t sw = z[0], sh = z[1], dw = z[2], dh = z[3];
         SCOPED_TRACE(::testing::Message() << sw << "x" << sh << " -> " << dw << "x" << dh);
-        std::vector<ScaleAxisEntry> horizontal(static_cast<size_t>(dw) + 1);
-        std::vector<ScaleAxisEntry> vertical(static_cast<size_t>(dh) + 1);
-        ASSERT_EQ(zl::BuildScaleAxis(horizontal.data(), sw, dw), 1);
-        ASSERT_EQ(zl::BuildScaleAxis(vertical.data(), sh, dh), 1);
+        ScanlineScaler *scaler = BeginScaleScanline(sw, sh, dw, dh);
+        ASSERT_NE(scaler, nullptr);
+        const ScaleAxis *horizontal = scaler->geometry->horizontal, *vertical = scaler->geometry->vertical;
+        zl::WidePlan *plan = zl::WidePlanOf(scaler);
+        widePlans += plan != nullptr;
         std::vector<uint32_t> image(static_cast<size_t>(sw) * sh);
-        for (size_t i = 0; i < image.size(); ++i) image[i] = TestPixel(static_cast<uint32_t>(i) + sw * 31u);
+        for (int32_t y = 0; y < sh; ++y)
+            for (int32_t x = 0; x < sw; ++x) image[static_cast<size_t>(y) * sw + x] = TestPixel(x, y, sw);
         int32_t top = 0;
         for (int32_t y = 0; y < dh; ++y) {
-            const ScaleAxisEntry &v = vertical[static_cast<size_t>(y) + 1];
-            std::vector<const uint32_t *> rows;
-            int32_t count = v.wholeCount + 2;
-            for (int32_t k = 0; k < count; ++k) {
-                int32_t line = top + k < sh ? top + k : sh - 1;  // rows past the end are never read
-                rows.push_back(&image[static_cast<size_t>(line) * sw]);
-            }
-            zl::LineFootprint footprint{rows.data(), &v, vertical[0].leadWeight};
-            for (int32_t first : {0, dw / 3}) {
-                std::vector<uint32_t> plain(dw, 1), fast(dw, 2);
-                int32_t n = dw - first;
-                // A partial line starts its rows at the first column's source pixel.
-                int32_t shift = zl::SourceStart(horizontal.data(), dw, first);
-                std::vector<const uint32_t *> shifted;
-                for (const uint32_t *r : rows) shifted.push_back(r + shift);
-                zl::LineFootprint part{shifted.data(), &v, vertical[0].leadWeight};
-                zl::ProduceLinePlain(plain.data(), first == 0 ? footprint : part, horizontal.data(), first, n);
-                zl::ProduceLine(fast.data(), first == 0 ? footprint : part, horizontal.data(), first, n);
-                for (int32_t j = 0; j < n; ++j)
-                    ASSERT_EQ(plain[j], fast[j]) << std::hex << "line " << y << " from column " << first << " j " << j;
+            const ScaleAxisEntry &v = vertical[y + 1];
+            // Whole lines, partial lines from a later column, and short runs.
+            const int32_t late = dw > 8 ? (dw - 8) / 8 * 8 : 0;  // a block near the right edge
+            const int32_t parts[][2] = {{0, dw},       {dw / 3, dw - dw / 3}, {dw / 2, (dw - dw / 2 + 1) / 2},
+                                        {dw - 1, 1},   {late, dw - late}};
+            for (const auto &part : parts) {
+                int32_t first = part[0], n = part[1];
+                // A partial line's rows start at its first column's source pixel.
+                int32_t shift = zl::SourceStart(horizontal, dw, first);
+                std::vector<const uint32_t *> rows;
+                for (int32_t k = 0; k < v.wholeCount + 2; ++k) {
+                    int32_t line = top + k < sh ? top + k : sh - 1;  // rows past the end are never read
+                    rows.push_back(&image[static_cast<size_t>(line) * sw + shift]);
+                }
+                zl::LineFootprint footprint{rows.data(), &v, vertical[0].leadWeight};
+                std::vector<uint32_t> plain(static_cast<size_t>(n) + 1, 1);
+                zl::ProduceLinePlain(plain.data(), footprint, horizontal, first, n);
+                for (const Producer &p : producers) {
+                    if (p.wide != nullptr && plan == nullptr) continue;
+                    std::vector<uint32_t> fast(static_cast<size_t>(n) + 1, 2);
+                    if (p.wide == nullptr) {
+                        zl::ProduceLine(fast.data(), footprint, horizontal, first, n);
+                    } else {
+                        zl::ProduceLineWide(p.wide, *plan, fast.data(), footprint, first, n);
+                    }
+                    ASSERT_EQ(fast[n], 2u) << p.name << " wrote past the line";
+                    for (int32_t j = 0; j < n; ++j)
+                        ASSERT_EQ(plain[j], fast[j]) << std::hex << p.name << ": line " << y << " from column "
+                                                     << first << " pixel " << j;
+                }
             }
             top += v.advance;
         }
+        EndScaleScanline(scaler);
     }
+    EXPECT_GE(widePlans, 19) << "the wide producers must see most geometries";
 }
 
 }  // namespace

@@ -11,9 +11,12 @@
 namespace {
 
 using zltest::ExpectRect;
+using zltest::FpState;
 using zltest::HostCanvas;
 using zltest::Hex;
 using zltest::Mix;
+using zltest::ReadFpState;
+using zltest::WriteFpState;
 
 struct Quad {
     double x[4];
@@ -745,27 +748,6 @@ TEST(FourCornerMapTest, ShrinkingMappingsKeepTheirPixels) {
         for (uint32_t p : destination.raw()) hash = (hash ^ p) * 1099511628211ull;
     }
     EXPECT_EQ(hash, 633113095412869621ull);
-}
-
-// The x87 control and status words and MXCSR, read and written directly.
-struct FpState {
-    uint16_t x87Control;
-    uint16_t x87Status;
-    uint32_t mxcsr;
-};
-
-FpState ReadFpState() {
-    FpState s;
-    __asm__ __volatile__("fnstcw %0" : "=m"(s.x87Control));
-    __asm__ __volatile__("fnstsw %0" : "=m"(s.x87Status));
-    __asm__ __volatile__("stmxcsr %0" : "=m"(s.mxcsr));
-    return s;
-}
-
-void WriteFpState(uint16_t x87Control, uint32_t mxcsr) {
-    __asm__ __volatile__("fnclex");
-    __asm__ __volatile__("fldcw %0" : : "m"(x87Control));
-    __asm__ __volatile__("ldmxcsr %0" : : "m"(mxcsr));
 }
 
 // Rounding upward, 24-bit x87 precision, invalid/zero-divide/overflow

@@ -146,6 +146,36 @@ TEST_F(HostSequenceTest, ReceiverDroppingALayerTheOperationOpenedLeavesItUntilTh
     }
 }
 
+// A bracket on two windows of one root (or the root and a window), all
+// dropped by the host while it is open: the close frees the windows before
+// the root, so a window's destroy never sees its root freed.
+Layer *destroyedRoot = nullptr;
+int32_t ZL_CALL LogDestroyKind(Layer *layer, void *) {
+    events.push_back(layer == destroyedRoot ? "destroy root" : "destroy window");
+    return 1;
+}
+
+TEST_F(HostSequenceTest, CloseFreesDroppedWindowsBeforeTheirRoot) {
+    for (bool rootFirst : {false, true}) {
+        events.clear();
+        destroyedRoot = CreateLayer(4, 4, 1);
+        Layer *first = rootFirst ? destroyedRoot : CreateClippedLayer(destroyedRoot);
+        Layer *second = CreateClippedLayer(destroyedRoot);
+        for (Layer *layer : {destroyedRoot, first, second}) layer->destroy = LogDestroyKind;
+        LayerAccess access;
+        ASSERT_EQ(BeginLayerAccess(&access, first, second), 1) << rootFirst;
+        EXPECT_EQ(DeleteLayer(second), 0) << rootFirst;
+        if (!rootFirst) {
+            EXPECT_EQ(DeleteLayer(first), 0);
+        }
+        EXPECT_EQ(DeleteLayer(destroyedRoot), 0) << rootFirst;
+        EXPECT_EQ(EndLayerAccess(&access), 1) << rootFirst;
+        std::vector<std::string> want{"destroy window", "destroy window", "destroy root"};
+        if (rootFirst) want.erase(want.begin());
+        EXPECT_EQ(events, want) << rootFirst;
+    }
+}
+
 // A refresh receiver that redraws the layer it is handed with library
 // operations: the layer is the temporary child of the caller's open access.
 // Reading the handed layer again refreshes it again: like a real host, the

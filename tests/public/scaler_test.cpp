@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "Quoravel.h"
 #include "ZantrelLayer.h"
 #include "test_support.h"
 
@@ -499,6 +500,73 @@ TEST(ScaleScanline, GivesTheSameBitsInEveryBuild) {
         }
     }
     EXPECT_EQ(digest, 10181107693566036461ull);
+}
+
+// Whatever floating-point environment the host has set, every export that
+// computes in floating point gives the pixels of the default environment and
+// hands the host's environment back as it was, flags included.
+TEST(ScaleScanline, PixelsDoNotDependOnTheHostFpEnvironmentWhichIsGivenBack) {
+    struct HostEnvironment {
+        const char *name;
+        uint16_t x87Control;
+        uint32_t mxcsr;
+    };
+    const HostEnvironment environments[] = {
+        {"downward", 0x077F, 0x3F80},
+        {"upward", 0x0B7F, 0x5F80},
+        {"toward zero", 0x0F7F, 0x7F80},
+        {"flush to zero, denormals are zero", 0x037F, 0x9FC0},
+        // Invalid, zero-divide and overflow unmasked, 24-bit x87 precision,
+        // the SSE inexact flag already raised.
+        {"unmasked exceptions", 0x0072, 0x1920},
+    };
+    const std::vector<uint32_t> opaque(9, 0xFF102030u), source = RandomImage(31, 17, 5);
+    using Operation = std::vector<uint32_t> (*)(const std::vector<uint32_t> &, const std::vector<uint32_t> &);
+    const std::pair<const char *, Operation> operations[] = {
+        {"ScaleScanline, opaque 3 to 2",
+         [](const std::vector<uint32_t> &o, const std::vector<uint32_t> &) { return ScaleCopyMode(o, 3, 3, 2, 2); }},
+        {"ScaleScanline, reducing and enlarging",
+         [](const std::vector<uint32_t> &, const std::vector<uint32_t> &src) {
+             std::vector<uint32_t> out = ScaleCopyMode(src, 31, 17, 12, 40);
+             std::vector<uint32_t> up = ScaleCopyMode(src, 31, 17, 45, 5);
+             out.insert(out.end(), up.begin(), up.end());
+             return out;
+         }},
+        {"ResizeLayerCorrect",
+         [](const std::vector<uint32_t> &, const std::vector<uint32_t> &src) {
+             std::vector<uint32_t> from(src);
+             std::vector<uint32_t> to(29 * 11);
+             Layer *f = CreateCompatibleLayer(from.data(), 31, 17, 31 * 4);
+             Layer *t = CreateCompatibleLayer(to.data(), 29, 11, 29 * 4);
+             EXPECT_EQ(ResizeLayerCorrect(t, f), 1);
+             DeleteLayer(f);
+             DeleteLayer(t);
+             return to;
+         }},
+        {"ExportedQV_CopyScaleConvert",
+         [](const std::vector<uint32_t> &, const std::vector<uint32_t> &src) {
+             std::vector<uint32_t> to(13 * 7);
+             EXPECT_EQ(ExportedQV_CopyScaleConvert(src.data(), 31 * 4, QV_FORMAT_ARGB, 0, 0, 31, 17, to.data(), 13 * 4,
+                                                   QV_FORMAT_ARGB, 0, 0, 13, 7, 0),
+                       1);
+             return to;
+         }},
+    };
+    const zltest::FpState original = zltest::ReadFpState();
+    for (const auto &operation : operations) {
+        const std::vector<uint32_t> expected = operation.second(opaque, source);
+        for (const HostEnvironment &e : environments) {
+            SCOPED_TRACE(std::string(operation.first) + " in " + e.name);
+            zltest::WriteFpState(e.x87Control, e.mxcsr);
+            const std::vector<uint32_t> actual = operation.second(opaque, source);
+            const zltest::FpState after = zltest::ReadFpState();
+            zltest::WriteFpState(original.x87Control, original.mxcsr);
+            EXPECT_EQ(actual, expected);
+            EXPECT_EQ(zltest::Hex(after.x87Control), zltest::Hex(e.x87Control));
+            EXPECT_EQ(zltest::Hex(after.mxcsr), zltest::Hex(e.mxcsr));
+            EXPECT_EQ(after.x87Status & 0x3F, 0) << "no x87 flag raised for the host";
+        }
+    }
 }
 
 }  // namespace

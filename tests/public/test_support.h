@@ -80,6 +80,27 @@ inline void Pattern(HostCanvas &canvas, uint32_t seed) {
 
 std::string Hex(uint32_t v);
 
+// The x87 control and status words and MXCSR, read and written directly.
+struct FpState {
+    uint16_t x87Control;
+    uint16_t x87Status;
+    uint32_t mxcsr;
+};
+
+inline FpState ReadFpState() {
+    FpState s;
+    __asm__ __volatile__("fnstcw %0" : "=m"(s.x87Control));
+    __asm__ __volatile__("fnstsw %0" : "=m"(s.x87Status));
+    __asm__ __volatile__("stmxcsr %0" : "=m"(s.mxcsr));
+    return s;
+}
+
+inline void WriteFpState(uint16_t x87Control, uint32_t mxcsr) {
+    __asm__ __volatile__("fnclex");
+    __asm__ __volatile__("fldcw %0" : : "m"(x87Control));
+    __asm__ __volatile__("ldmxcsr %0" : : "m"(mxcsr));
+}
+
 inline void ExpectRect(const LayerRect &r, int32_t left, int32_t top, int32_t right, int32_t bottom) {
     EXPECT_EQ(r.left, left);
     EXPECT_EQ(r.top, top);

@@ -1,0 +1,168 @@
+// Where the scaler's time goes: the wide line producer's three phases timed
+// apart over whole frames (1920 x 1080 to each size of zl_resize_bench), for
+// each lane width this build and processor run. Each phase runs over every
+// line of the frame on its own (CPU time; medians with
+// --benchmark_repetitions=5). Built from the library's objects, since the
+// phases are internal.
+//   horizontal: gathering each footprint line's tap pixels
+//   vertical:   the tap walk's products and sums
+//   store:      rounding, division by the alpha, packing and storing
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "module/fp_env.h"
+#include "scale/scale.h"
+#include "scale/wide.h"
+
+namespace {
+
+constexpr int32_t kSrcWidth = 1920, kSrcHeight = 1080;
+
+std::vector<uint32_t> SourceFrame() {
+    std::mt19937 gen(0x52455A45u);
+    std::vector<uint32_t> pixels(static_cast<size_t>(kSrcWidth) * kSrcHeight);
+    for (uint32_t &p : pixels) {
+        uint32_t r = gen();
+        uint32_t pick = gen() % 10;
+        uint32_t alpha = pick == 0 ? 0 : pick == 1 ? (r >> 24) : 255;
+        p = alpha << 24 | (r & 0xFFFFFF);
+    }
+    return pixels;
+}
+
+// Each destination line's footprint rows, straight from the frame.
+struct Frame {
+    std::vector<std::vector<const uint32_t *>> rows;
+};
+
+Frame Footprints(const std::vector<uint32_t> &src, const ScaleAxis *vertical, int32_t dstHeight) {
+    Frame f;
+    int32_t top = 0;
+    for (int32_t y = 0; y < dstHeight; ++y) {
+        const ScaleAxisEntry &v = vertical[y + 1];
+        std::vector<const uint32_t *> rows;
+        for (int32_t k = 0; k < v.wholeCount + 2; ++k)
+            rows.push_back(&src[static_cast<size_t>(std::min(top + k, kSrcHeight - 1)) * kSrcWidth]);
+        f.rows.push_back(rows);
+        top += v.advance;
+    }
+    return f;
+}
+
+struct Case {
+    int32_t width, height;
+    const char *lanes;
+    zl::WideLineProc proc;
+    int phase;  // 0 horizontal, 1 vertical, 2 store
+};
+
+const char *const kPhaseNames[] = {"horizontal", "vertical", "store"};
+
+// One frame of one phase per iteration, in the known floating-point
+// environment the library's exports run in.
+void RunPhase(benchmark::State &state, Case c) {
+    static const std::vector<uint32_t> src = SourceFrame();
+    ScanlineScaler *scaler = BeginScaleScanline(kSrcWidth, kSrcHeight, c.width, c.height);
+    zl::WidePlan *plan = scaler != nullptr ? zl::WidePlanOf(scaler) : nullptr;
+    if (plan == nullptr) {
+        state.SkipWithError("no wide plan for this size");
+        EndScaleScanline(scaler);
+        return;
+    }
+    const Frame frame = Footprints(src, scaler->geometry->vertical, c.height);
+    const double wholeWeight = zl::WholeWeight(scaler->geometry->vertical);
+    std::vector<uint32_t> dst(static_cast<size_t>(c.width) * c.height);
+    const zl::WidePhases phases = zl::WidePhasesOf(c.proc);
+    zl::ScopedFpEnvironment environment;
+    for (auto _ : state) {
+        for (int32_t y = 0; y < c.height; ++y) {
+            zl::LineFootprint footprint{frame.rows[static_cast<size_t>(y)].data(), &scaler->geometry->vertical[y + 1],
+                                        wholeWeight};
+            const zl::WideLine line = zl::PrepareWideLine(*plan, footprint, 0);
+            for (int32_t column = 0; column < c.width; column += zl::kWideChunk) {
+                const int32_t n = std::min(zl::kWideChunk, c.width - column);
+                if (c.phase == 0) phases.horizontal(line, *plan, column, n);
+                if (c.phase == 1) phases.vertical(line, *plan, column, n);
+                if (c.phase == 2) phases.store(&dst[static_cast<size_t>(y) * c.width + column], *plan, n);
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * c.width * c.height);
+    EndScaleScanline(scaler);
+}
+
+std::string CaseName(const Case &c) {
+    return std::string("BM_Phase/") + std::to_string(c.width) + "x" + std::to_string(c.height) + "/" + c.lanes + "/" +
+           kPhaseNames[c.phase];
+}
+
+// Keeps each case's CPU time per frame: the median of its repetitions, or
+// its one run; then prints each phase's share.
+class PhaseTable : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        for (const Run &run : runs) {
+            if (run.error_occurred) continue;
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (median || (run.run_type == Run::RT_Iteration && medians_.count(run.run_name.str()) == 0))
+                seconds_[run.run_name.str()] = run.GetAdjustedCPUTime() / 1e3;  // reported in milliseconds
+            if (median) medians_[run.run_name.str()] = true;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void PrintSummary(const std::vector<Case> &cases) const {
+        std::printf("\n%-10s %-8s %10s %11s %11s %11s\n", "size", "lanes", "all Mpx/s", "horizontal", "vertical",
+                    "store");
+        for (size_t i = 0; i + 2 < cases.size(); i += 3) {
+            double t[3];
+            bool all = true;
+            for (int p = 0; p < 3; ++p) {
+                auto found = seconds_.find(CaseName(cases[i + p]));
+                all = all && found != seconds_.end();
+                t[p] = all ? found->second : 0;
+            }
+            if (!all) continue;
+            const double sum = t[0] + t[1] + t[2];
+            std::printf("%4dx%-5d %-8s %10.1f %10.1f%% %10.1f%% %10.1f%%\n", cases[i].width, cases[i].height,
+                        cases[i].lanes, static_cast<double>(cases[i].width) * cases[i].height / sum / 1e6,
+                        100 * t[0] / sum, 100 * t[1] / sum, 100 * t[2] / sum);
+        }
+    }
+
+private:
+    std::map<std::string, double> seconds_;
+    std::map<std::string, bool> medians_;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    const int32_t sizes[][2] = {{960, 540}, {1280, 720}, {3840, 2160}};
+    struct Lanes {
+        const char *name;
+        zl::WideLineProc proc;
+    };
+    const Lanes lanes[] = {{"AVX2x4", zl::WideLineAvx()}, {"SSE2x2", zl::WideLineSse2()}};
+    std::vector<Case> cases;
+    for (const auto &size : sizes)
+        for (const Lanes &l : lanes)
+            for (int phase = 0; phase < 3; ++phase)
+                if (l.proc != nullptr) cases.push_back({size[0], size[1], l.name, l.proc, phase});
+    for (const Case &c : cases) benchmark::RegisterBenchmark(CaseName(c).c_str(), RunPhase, c)->Unit(benchmark::kMillisecond);
+    PhaseTable table;
+    benchmark::RunSpecifiedBenchmarks(&table);
+    table.PrintSummary(cases);
+    benchmark::Shutdown();
+    return 0;
+}

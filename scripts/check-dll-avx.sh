@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Fails unless the DLL's AVX instructions (VEX-encoded: the v-prefixed
+# mnemonics and any ymm register) all lie in the packed compositing runs, and
+# each such run has a twin of the same name without them (its SSE2 form):
+# the AVX2 code is only reached through the set that the processor check
+# picks, so the DLL still runs on a processor with SSE2 alone.
+set -euo pipefail
+dll="$1"
+report=$(i686-w64-mingw32-objdump -d --no-show-raw-insn "$dll" | awk '
+  /^[0-9a-f]+ <.*>:$/ { if (fn != "") print fn, vex; fn = $2; vex = 0; next }
+  /\tv[a-z0-9]+ |%ymm/ { vex = 1 }
+  END { if (fn != "") print fn, vex }')
+with=$(echo "$report" | awk '$2 == 1 { print $1 }' | sort)
+if [ -z "$with" ]; then
+  echo "no AVX code found: the AVX2 runs are missing"
+  exit 1
+fi
+status=0
+for fn in $(echo "$with" | sort -u); do
+  case "$fn" in
+    *Packed*) ;;
+    *) echo "AVX instructions outside the packed runs: $fn"; status=1; continue ;;
+  esac
+  if ! echo "$report" | awk -v f="$fn" '$1 == f && $2 == 0 { found = 1 } END { exit !found }'; then
+    echo "no baseline twin of $fn"
+    status=1
+  fi
+done
+echo "AVX code in: $(echo "$with" | sort -u | tr '\n' ' ')"
+exit $status

@@ -1,0 +1,93 @@
+// The packed runs eight pixels to a vector, in AVX2, for processors that
+// have it. Only the functions of this file use AVX2 instructions: the build
+// targets the baseline, and they are chosen at run time.
+#include <cstddef>
+
+#include "blend/blend.h"
+#include "blend/composite_run.h"
+
+#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+
+// Everything defined from here on may use AVX2, and nothing else does: the
+// headers above are read first, so their inline functions keep the baseline.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+
+namespace zl {
+
+namespace {
+
+#define ZL_PACKED inline __attribute__((always_inline))
+
+using Vec = __m256i;
+constexpr int32_t kVecPixels = 8;
+
+ZL_PACKED Vec Load(const uint32_t *p) { return _mm256_loadu_si256(reinterpret_cast<const Vec *>(p)); }
+ZL_PACKED void Store(uint32_t *p, Vec v) { _mm256_storeu_si256(reinterpret_cast<Vec *>(p), v); }
+ZL_PACKED void Stream(uint32_t *p, Vec v) { _mm256_stream_si256(reinterpret_cast<Vec *>(p), v); }
+ZL_PACKED void Fence() { _mm_sfence(); }
+ZL_PACKED Vec Set16(int v) { return _mm256_set1_epi16(static_cast<short>(v)); }
+ZL_PACKED Vec Set32(int v) { return _mm256_set1_epi32(v); }
+ZL_PACKED Vec Zero() { return _mm256_setzero_si256(); }
+ZL_PACKED Vec And(Vec a, Vec b) { return _mm256_and_si256(a, b); }
+ZL_PACKED Vec Or(Vec a, Vec b) { return _mm256_or_si256(a, b); }
+ZL_PACKED Vec Add16(Vec a, Vec b) { return _mm256_add_epi16(a, b); }
+ZL_PACKED Vec Sub16(Vec a, Vec b) { return _mm256_sub_epi16(a, b); }
+ZL_PACKED Vec Mullo16(Vec a, Vec b) { return _mm256_mullo_epi16(a, b); }
+ZL_PACKED Vec MulhiU16(Vec a, Vec b) { return _mm256_mulhi_epu16(a, b); }
+template <int n>
+ZL_PACKED Vec Srli16(Vec a) { return _mm256_srli_epi16(a, n); }
+template <int n>
+ZL_PACKED Vec Slli16(Vec a) { return _mm256_slli_epi16(a, n); }
+template <int n>
+ZL_PACKED Vec Srli32(Vec a) { return _mm256_srli_epi32(a, n); }
+template <int n>
+ZL_PACKED Vec Slli32(Vec a) { return _mm256_slli_epi32(a, n); }
+ZL_PACKED Vec Packs32(Vec a, Vec b) { return _mm256_packs_epi32(a, b); }
+ZL_PACKED Vec Unpacklo16(Vec a, Vec b) { return _mm256_unpacklo_epi16(a, b); }
+ZL_PACKED Vec Unpackhi16(Vec a, Vec b) { return _mm256_unpackhi_epi16(a, b); }
+ZL_PACKED Vec Cmpeq16(Vec a, Vec b) { return _mm256_cmpeq_epi16(a, b); }
+ZL_PACKED Vec Max16(Vec a, Vec b) { return _mm256_max_epi16(a, b); }
+ZL_PACKED bool AllLanes(Vec mask) { return _mm256_movemask_epi8(mask) == -1; }
+ZL_PACKED bool NoLanes(Vec mask) { return _mm256_movemask_epi8(mask) == 0; }
+
+// As in the SSE2 runs: exact in single precision, never a zero divisor.
+ZL_PACKED Vec Quotient(Vec numerator, Vec divisor) {
+    return _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(numerator), _mm256_cvtepi32_ps(divisor)));
+}
+
+// Per 128-bit half: the greens of its four pixels as 16-bit lanes in the low
+// eight bytes, their alphas in the high eight.
+ZL_PACKED Vec GreensThenAlphas(Vec v) {
+    const Vec order = _mm256_setr_epi8(1, -1, 5, -1, 9, -1, 13, -1, 3, -1, 7, -1, 11, -1, 15, -1,  //
+                                       1, -1, 5, -1, 9, -1, 13, -1, 3, -1, 7, -1, 11, -1, 15, -1);
+    return _mm256_shuffle_epi8(v, order);
+}
+ZL_PACKED Vec Alphas(Vec first, Vec second) {
+    return _mm256_unpackhi_epi64(GreensThenAlphas(first), GreensThenAlphas(second));
+}
+ZL_PACKED Vec Greens(Vec first, Vec second) {
+    return _mm256_unpacklo_epi64(GreensThenAlphas(first), GreensThenAlphas(second));
+}
+
+#include "blend/packed_run.inc"
+
+}  // namespace
+
+const CompositeRunSet kPackedAvx2Runs = {"avx2",          PackedComposite,        PackedFaded, PackedFadedBottom,
+                                         PackedFade,      PackedCompositeStreamed};
+
+}  // namespace zl
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+#endif

@@ -1,0 +1,101 @@
+// The wide producer with four lanes of AVX, compiled with -mavx2 (x86-64
+// builds only: its gathers are AVX2) and called only where the processor
+// and the operating system run AVX2. Nothing here may be shared with the other files through the
+// linker, so everything but the two entry points has internal linkage and no
+// standard-library template is used.
+#include "scale/wide.h"
+
+#if defined(__AVX2__)
+#include <immintrin.h>
+
+#include "blend/blend.h"
+
+namespace zl {
+
+namespace {
+
+#include "scale/wide_kernel.h"
+
+struct AvxLanes {
+    static constexpr int32_t kLanes = 4;
+    using D = __m256d;
+    using I = __m128i;
+
+    static D Set1(double x) { return _mm256_set1_pd(x); }
+    static D Load(const double *p) { return _mm256_loadu_pd(p); }
+    static void Store(double *p, D v) { _mm256_storeu_pd(p, v); }
+    static D Add(D a, D b) { return _mm256_add_pd(a, b); }
+    static D Sub(D a, D b) { return _mm256_sub_pd(a, b); }
+    static D Mul(D a, D b) { return _mm256_mul_pd(a, b); }
+
+    // Eight pixels of one tap at a time, from one load of the 8 source
+    // pixels they lie in, where the plan has such a window and the pass
+    // starts on a block; the caller gathers the rest one by one.
+    static int32_t Gather(uint32_t *out, const uint32_t *row, const WidePlan &plan, int32_t tap, int32_t column,
+                          int32_t base, int32_t count) {
+        int32_t i = 0;
+        if (column % 8 != 0) return i;
+        const int32_t *windows = plan.windows + static_cast<size_t>(tap) * plan.blocks + column / 8;
+        const int32_t *permutes = plan.permutes + (static_cast<size_t>(tap) * plan.blocks + column / 8) * 8;
+        for (; i + 8 <= count; i += 8) {
+            const int32_t start = windows[i / 8];
+            // Before the first pixel of a pass's rows: not readable.
+            if (start < base) return i;
+            const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + (start - base)));
+            const __m256i pick = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(permutes + i));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), _mm256_permutevar8x32_epi32(pixels, pick));
+        }
+        return i;
+    }
+
+    static I LoadPixels(const uint32_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
+    template <int kShift>
+    static D Channel(I p) {
+        if (kShift == 24) return _mm256_cvtepi32_pd(_mm_srli_epi32(p, 24));
+        return _mm256_cvtepi32_pd(_mm_and_si128(_mm_srli_epi32(p, kShift), _mm_set1_epi32(0xFF)));
+    }
+
+    // As the SSE2 lanes: rounding by the conversion, clamping by saturating
+    // packs, 0 for a pixel whose rounded alpha is 0 or less.
+    static void StorePixels(uint32_t *dst, const double *a, const double *b, const double *g, const double *r) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i alpha = _mm256_cvtpd_epi32(_mm256_loadu_pd(a));
+        // 1 / alpha, the alpha clamped to 1 .. 255 (a pixel of alpha 0 is 0
+        // whatever its colour sums): the division is correctly rounded, so
+        // it gives AlphaInverseTable's entry, the double nearest to 1/n.
+        const __m128i entry = _mm_max_epi32(_mm_min_epi32(alpha, _mm_set1_epi32(255)), _mm_set1_epi32(1));
+        const __m256d inverse = _mm256_div_pd(_mm256_set1_pd(1.0), _mm256_cvtepi32_pd(entry));
+        const __m128i blue = _mm256_cvtpd_epi32(_mm256_mul_pd(_mm256_loadu_pd(b), inverse));
+        const __m128i green = _mm256_cvtpd_epi32(_mm256_mul_pd(_mm256_loadu_pd(g), inverse));
+        const __m128i red = _mm256_cvtpd_epi32(_mm256_mul_pd(_mm256_loadu_pd(r), inverse));
+        const __m128i blueGreenLow = _mm_unpacklo_epi32(blue, green), blueGreenHigh = _mm_unpackhi_epi32(blue, green);
+        const __m128i redAlphaLow = _mm_unpacklo_epi32(red, alpha), redAlphaHigh = _mm_unpackhi_epi32(red, alpha);
+        const __m128i low = _mm_packs_epi32(_mm_unpacklo_epi64(blueGreenLow, redAlphaLow),
+                                            _mm_unpackhi_epi64(blueGreenLow, redAlphaLow));
+        const __m128i high = _mm_packs_epi32(_mm_unpacklo_epi64(blueGreenHigh, redAlphaHigh),
+                                             _mm_unpackhi_epi64(blueGreenHigh, redAlphaHigh));
+        const __m128i pixels = _mm_and_si128(_mm_packus_epi16(low, high), _mm_cmpgt_epi32(alpha, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), pixels);
+    }
+};
+
+}  // namespace
+
+void ProduceWideLineAvx(uint32_t *dstRow, const WideLine &line, const WidePlan &plan, int32_t columnCount) {
+    ProduceWideLineWith<AvxLanes>(dstRow, line, plan, columnCount);
+}
+
+WidePhases WidePhasesAvx() { return {GatherTaps<AvxLanes>, AccumulateTaps<AvxLanes>, StoreLine<AvxLanes>}; }
+
+}  // namespace zl
+
+#else
+
+namespace zl {
+
+void ProduceWideLineAvx(uint32_t *, const WideLine &, const WidePlan &, int32_t) {}
+WidePhases WidePhasesAvx() { return {nullptr, nullptr, nullptr}; }
+
+}  // namespace zl
+
+#endif

@@ -1,0 +1,131 @@
+// The phases of the wide producer, written once over a lane type `L` and
+// compiled once per instruction set (wide_sse2.cpp, wide_avx.cpp). Include
+// it only inside an unnamed namespace: each instruction set's copy must stay
+// in its own file, never merged with another's by the linker.
+//
+// L provides: kLanes; D (doubles) with Set1, Load, Add, Sub, Mul; I (32-bit
+// pixels) with LoadPixels, Channel<shift> (a byte of each pixel as a double);
+// and StorePixels (rounding, division by the rounded alpha, packing).
+
+template <class L>
+void GatherTaps(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count) {
+    const int32_t padded = (count + L::kLanes - 1) / L::kLanes * L::kLanes;
+    const int32_t base = line.base, taps = plan.taps, lines = line.lines;
+    for (int32_t k = 0; k < lines; ++k) {
+        const uint32_t *row = line.rows[k];
+        for (int32_t m = 0; m < taps; ++m) {
+            uint32_t *out = plan.scratch + (static_cast<size_t>(k) * taps + m) * kWideChunk;
+            const int32_t *offsets = plan.offsets + static_cast<size_t>(m) * plan.stride + column;
+            int32_t i = L::Gather(out, row, plan, m, column, base, count);
+            for (; i < count; ++i) out[i] = row[offsets[i] - base];
+            for (; i < padded; ++i) out[i] = 0;
+        }
+    }
+}
+
+// The sums of one tap in every lane, as the plain walk adds them.
+template <class L>
+struct LaneSums {
+    typename L::D remainder = L::Set1(1.0), alpha = L::Set1(0.0), blue = alpha, green = alpha, red = alpha;
+
+    void Tap(const uint32_t *pixels, const double *columnWeights, typename L::D lineWeight) {
+        const typename L::I p = L::LoadPixels(pixels);
+        const typename L::D w = L::Mul(lineWeight, L::Load(columnWeights));
+        const typename L::D t = L::Mul(w, L::template Channel<24>(p));
+        remainder = L::Sub(remainder, w);
+        alpha = L::Add(alpha, t);
+        blue = L::Add(blue, L::Mul(L::template Channel<0>(p), t));
+        green = L::Add(green, L::Mul(L::template Channel<8>(p), t));
+        red = L::Add(red, L::Mul(L::template Channel<16>(p), t));
+    }
+    // The last pixel read takes the remainder; the sums go to the chunk's.
+    void Finish(const uint32_t *lastPixels, double *sums) {
+        const typename L::I p = L::LoadPixels(lastPixels);
+        const typename L::D t = L::Mul(remainder, L::template Channel<24>(p));
+        L::Store(sums, L::Add(alpha, t));
+        L::Store(sums + kWideChunk, L::Add(blue, L::Mul(L::template Channel<0>(p), t)));
+        L::Store(sums + 2 * kWideChunk, L::Add(green, L::Mul(L::template Channel<8>(p), t)));
+        L::Store(sums + 3 * kWideChunk, L::Add(red, L::Mul(L::template Channel<16>(p), t)));
+    }
+};
+
+// Two lines of two taps (every enlargement and the reductions up to 2 to 1),
+// the taps written out.
+template <class L>
+void AccumulateTwoByTwo(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count) {
+    const typename L::D lead = L::Set1(line.lineWeights[0]), second = L::Set1(line.lineWeights[1]);
+    const double *w0 = plan.weights + column, *w1 = (line.trailingLine ? plan.trailWeights : plan.weights) + column;
+    const size_t stride = static_cast<size_t>(plan.stride);
+    const bool corner = line.trailingLine && plan.lastTapIsCorner;  // its tap weighs 0: skipped
+    const uint32_t *p = plan.scratch;
+    for (int32_t i = 0; i < count; i += L::kLanes) {
+        LaneSums<L> sums;
+        sums.Tap(p + i, w0 + i, lead);
+        sums.Tap(p + kWideChunk + i, w0 + stride + i, lead);
+        sums.Tap(p + 2 * kWideChunk + i, w1 + i, second);
+        if (!corner) sums.Tap(p + 3 * kWideChunk + i, w1 + stride + i, second);
+        sums.Finish(p + 3 * kWideChunk + i, plan.sums + i);
+    }
+}
+
+// Any number of lines and taps; kTaps: the plan's taps when known at
+// compile time (the common two), else 0.
+template <class L, int32_t kTaps>
+void AccumulateTapsOf(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count) {
+    const int32_t planTaps = kTaps != 0 ? kTaps : plan.taps;
+    const int32_t lastLine = line.lines - 1;
+    const size_t lastTap = static_cast<size_t>(lastLine) * planTaps + planTaps - 1;
+    for (int32_t i = 0; i < count; i += L::kLanes) {
+        LaneSums<L> sums;
+        for (int32_t k = 0; k <= lastLine; ++k) {
+            const bool trailing = line.trailingLine && k == lastLine;
+            const double *weights = (trailing ? plan.trailWeights : plan.weights) + column + i;
+            // The corner weighs 0 everywhere: skipping it changes no sum.
+            const int32_t taps = trailing && plan.lastTapIsCorner ? planTaps - 1 : planTaps;
+            const typename L::D lineWeight = L::Set1(line.lineWeights[k]);
+            const uint32_t *pixels = plan.scratch + static_cast<size_t>(k) * planTaps * kWideChunk + i;
+            for (int32_t m = 0; m < taps; ++m)
+                sums.Tap(pixels + static_cast<size_t>(m) * kWideChunk, weights + static_cast<size_t>(m) * plan.stride,
+                         lineWeight);
+        }
+        sums.Finish(plan.scratch + lastTap * kWideChunk + i, plan.sums + i);
+    }
+}
+
+template <class L>
+void AccumulateTaps(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count) {
+    if (plan.taps == 2 && line.lines == 2) {
+        AccumulateTwoByTwo<L>(line, plan, column, count);
+    } else if (plan.taps == 2) {
+        AccumulateTapsOf<L, 2>(line, plan, column, count);
+    } else {
+        AccumulateTapsOf<L, 0>(line, plan, column, count);
+    }
+}
+
+template <class L>
+void StoreLine(uint32_t *dst, const WidePlan &plan, int32_t count) {
+    const double *s = plan.sums;
+    int32_t i = 0;
+    for (; i + L::kLanes <= count; i += L::kLanes)
+        L::StorePixels(dst + i, s + i, s + kWideChunk + i, s + 2 * kWideChunk + i, s + 3 * kWideChunk + i);
+    if (i < count) {
+        uint32_t tail[L::kLanes];
+        L::StorePixels(tail, s + i, s + kWideChunk + i, s + 2 * kWideChunk + i, s + 3 * kWideChunk + i);
+        for (int32_t j = 0; i + j < count; ++j) dst[i + j] = tail[j];
+    }
+}
+
+template <class L>
+void ProduceWideLineWith(uint32_t *dstRow, const WideLine &line, const WidePlan &plan, int32_t columnCount) {
+    for (int32_t done = 0; done < columnCount; done += kWideChunk) {
+        const int32_t count = columnCount - done < kWideChunk ? columnCount - done : kWideChunk;
+        GatherTaps<L>(line, plan, line.firstColumn + done, count);
+        AccumulateTaps<L>(line, plan, line.firstColumn + done, count);
+        StoreLine<L>(dstRow + done, plan, count);
+    }
+}
+
+// The rounded alpha of each lane, clamped to 0 .. 255, picks the divisor; a
+// lane of alpha 0 takes entry 1 (its pixel is 0 whatever the colour sums).
+inline double InverseOf(uint32_t alphaByte) { return AlphaInverseTable[alphaByte + (alphaByte == 0 ? 1u : 0u)]; }

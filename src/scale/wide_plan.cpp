@@ -1,0 +1,162 @@
+#include <cstdlib>
+
+#include "module/cpu_features.h"
+#include "scale/scale.h"
+#include "scale/wide.h"
+
+namespace zl {
+
+namespace {
+
+// Taps of one footprint: the leading pixel, the whole ones, the trailing one.
+int32_t TapCount(const ScaleAxisEntry &e) {
+    return 1 + (e.wholeCount > 0 ? e.wholeCount : 0) + (e.wholeCount != -1 && e.trailWeight > 0 ? 1 : 0);
+}
+
+bool PlanWindows(WidePlan &plan, int32_t dstWidth, int32_t srcWidth) {
+    const int32_t blocks = static_cast<int32_t>((static_cast<uint32_t>(dstWidth) + 7u) / 8u);
+    const size_t count = static_cast<size_t>(static_cast<uint32_t>(blocks)) * static_cast<uint32_t>(plan.taps);
+    auto *windows = static_cast<int32_t *>(std::calloc(count, sizeof(int32_t)));
+    auto *permutes = static_cast<int32_t *>(std::calloc(count * 8, sizeof(int32_t)));
+    plan.windows = windows;
+    plan.permutes = permutes;
+    plan.blocks = blocks;
+    if (windows == nullptr || permutes == nullptr) return false;
+    for (int32_t m = 0; m < plan.taps; ++m) {
+        for (int32_t b = 0; b < blocks; ++b) {
+            const int32_t *offsets = plan.offsets + static_cast<size_t>(m) * plan.stride + 8 * b;
+            const int32_t n = dstWidth - 8 * b < 8 ? dstWidth - 8 * b : 8;
+            int32_t low = offsets[0], high = offsets[0];
+            for (int32_t i = 1; i < n; ++i) {
+                low = offsets[i] < low ? offsets[i] : low;
+                high = offsets[i] > high ? offsets[i] : high;
+            }
+            const size_t at = static_cast<size_t>(m) * blocks + b;
+            // The 8 pixels read must lie in the line.
+            const int32_t start = low < srcWidth - 8 ? low : srcWidth - 8;
+            if (n < 8 || start < 0 || high - start >= 8) {
+                windows[at] = -1;
+                continue;
+            }
+            windows[at] = start;
+            for (int32_t i = 0; i < 8; ++i) permutes[at * 8 + i] = offsets[i] - start;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t srcWidth, int32_t dstWidth, int32_t lineCount) {
+    int32_t taps = 1;
+    for (int32_t j = 0; j < dstWidth; ++j) {
+        const int32_t n = TapCount(AxisEntry(horizontal, j));
+        if (n > kWideMaxTaps) return nullptr;
+        if (n > taps) taps = n;
+    }
+    if (static_cast<int64_t>(lineCount) * taps * kWideChunk > kWideMaxScratch) return nullptr;
+    const size_t stride = static_cast<size_t>(dstWidth) + 4;  // the last chunk's lanes read past the end
+    const size_t entries = stride * static_cast<size_t>(taps);
+    auto *plan = static_cast<WidePlan *>(std::calloc(1, sizeof(WidePlan)));
+    if (plan == nullptr) return nullptr;
+    auto *offsets = static_cast<int32_t *>(std::calloc(entries, sizeof(int32_t)));
+    auto *weights = static_cast<double *>(std::calloc(entries, sizeof(double)));
+    auto *trailWeights = static_cast<double *>(std::calloc(entries, sizeof(double)));
+    plan->scratch = static_cast<uint32_t *>(
+        std::calloc(static_cast<size_t>(lineCount) * static_cast<size_t>(taps) * kWideChunk, sizeof(uint32_t)));
+    plan->sums = static_cast<double *>(std::calloc(4 * kWideChunk, sizeof(double)));
+    plan->lineWeights = static_cast<double *>(std::calloc(static_cast<size_t>(lineCount), sizeof(double)));
+    plan->offsets = offsets;
+    plan->weights = weights;
+    plan->trailWeights = trailWeights;
+    if (offsets == nullptr || weights == nullptr || trailWeights == nullptr || plan->scratch == nullptr ||
+        plan->sums == nullptr || plan->lineWeights == nullptr) {
+        DeleteWidePlan(plan);
+        return nullptr;
+    }
+    plan->taps = taps;
+    plan->stride = static_cast<int32_t>(stride);
+    plan->maxLines = lineCount;
+    const double wholeWeight = WholeWeight(horizontal);
+    int32_t start = 0;
+    bool lastTapIsCorner = true;
+    for (int32_t j = 0; j < dstWidth; ++j) {
+        const ScaleAxisEntry &e = AxisEntry(horizontal, j);
+        const int32_t n = TapCount(e);
+        const bool hasTrailing = e.wholeCount != -1 && e.trailWeight > 0;
+        for (int32_t m = 0; m < taps; ++m) {
+            const size_t at = static_cast<size_t>(m) * stride + static_cast<size_t>(j);
+            // Past the footprint: the last pixel again, weighing nothing.
+            offsets[at] = start + (m < n ? m : n - 1);
+            double w = 0.0, trailLineWeight = 0.0;
+            if (m == 0) {
+                w = trailLineWeight = e.leadWeight;
+            } else if (hasTrailing && m == n - 1) {
+                w = e.trailWeight;  // the corner on a trailing line: read, not weighed
+            } else if (m < n) {
+                w = trailLineWeight = wholeWeight;
+            }
+            weights[at] = w;
+            trailWeights[at] = trailLineWeight;
+            if (m == taps - 1 && trailLineWeight != 0.0) lastTapIsCorner = false;
+        }
+        start += e.advance;
+    }
+    plan->lastTapIsCorner = lastTapIsCorner;
+    if (!PlanWindows(*plan, dstWidth, srcWidth)) {
+        DeleteWidePlan(plan);
+        return nullptr;
+    }
+    return plan;
+}
+
+void DeleteWidePlan(WidePlan *plan) {
+    if (plan == nullptr) return;
+    std::free(const_cast<int32_t *>(plan->offsets));
+    std::free(const_cast<double *>(plan->weights));
+    std::free(const_cast<double *>(plan->trailWeights));
+    std::free(plan->scratch);
+    std::free(plan->sums);
+    std::free(plan->lineWeights);
+    std::free(const_cast<int32_t *>(plan->windows));
+    std::free(const_cast<int32_t *>(plan->permutes));
+    std::free(plan);
+}
+
+WideLineProc WideLineAvx() {
+#if defined(ZL_WIDE_AVX)
+    if (ProcessorRunsAvx2()) return ProduceWideLineAvx;
+#endif
+    return nullptr;
+}
+
+WideLineProc WideLineSse2() {
+#if defined(__SSE2__)
+    return ProduceWideLineSse2;
+#else
+    return nullptr;
+#endif
+}
+
+WidePhases WidePhasesOf(WideLineProc proc) {
+    if (proc == ProduceWideLineAvx) return WidePhasesAvx();
+    return WidePhasesSse2();
+}
+
+void ProduceLineWide(WideLineProc proc, WidePlan &plan, uint32_t *dstRow, const LineFootprint &line,
+                     int32_t firstColumn, int32_t columnCount) {
+    proc(dstRow, PrepareWideLine(plan, line, firstColumn), plan, columnCount);
+}
+
+WideLine PrepareWideLine(WidePlan &plan, const LineFootprint &line, int32_t firstColumn) {
+    const ScaleAxisEntry &v = *line.entry;
+    const int32_t d = v.wholeCount;
+    const bool trailingLine = d != -1 && v.trailWeight > 0;
+    const int32_t lines = 1 + (d > 0 ? d : 0) + (trailingLine ? 1 : 0);
+    plan.lineWeights[0] = v.leadWeight;
+    for (int32_t k = 1; k <= d; ++k) plan.lineWeights[k] = line.wholeWeight;
+    if (trailingLine) plan.lineWeights[lines - 1] = v.trailWeight;
+    return WideLine{line.rows, plan.lineWeights, lines, trailingLine, firstColumn, plan.offsets[firstColumn]};
+}
+
+}  // namespace zl
