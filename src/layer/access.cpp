@@ -136,7 +136,7 @@ int32_t ZL_CALL BeginLayerAccess(LayerAccess *access, Layer *layer, Layer *layer
     access->layer = layer;
     if (layer == nullptr) return 0;
     // Hooks and receivers may drop the host's last reference on any of these.
-    if (!KeepLayersAlive(reinterpret_cast<uintptr_t>(access), {layer, layer->root, layer2, layer2 != nullptr ? layer2->root : nullptr}))
+    if (!KeepLayersAlive(reinterpret_cast<uintptr_t>(access), {layer, layer->root, layer2, KeepAlive::RootOf(layer2)}))
         return 0;
     HoldCallersAccessLayer(layer);
     Layer *root = layer->root;
