@@ -57,17 +57,17 @@ struct AvxLanes {
 
     // As the SSE2 lanes: rounding by the conversion, clamping by saturating
     // packs, 0 for a pixel whose rounded alpha is 0 or less.
-    static void StorePixels(uint32_t *dst, const double *a, const double *b, const double *g, const double *r) {
+    static void StoreSums(uint32_t *dst, D a, D b, D g, D r) {
         const __m128i zero = _mm_setzero_si128();
-        const __m128i alpha = _mm256_cvtpd_epi32(_mm256_loadu_pd(a));
+        const __m128i alpha = _mm256_cvtpd_epi32(a);
         // 1 / alpha, the alpha clamped to 1 .. 255 (a pixel of alpha 0 is 0
         // whatever its colour sums): the division is correctly rounded, so
         // it gives AlphaInverseTable's entry, the double nearest to 1/n.
         const __m128i entry = _mm_max_epi32(_mm_min_epi32(alpha, _mm_set1_epi32(255)), _mm_set1_epi32(1));
         const __m256d inverse = _mm256_div_pd(_mm256_set1_pd(1.0), _mm256_cvtepi32_pd(entry));
-        const __m128i blue = _mm256_cvtpd_epi32(_mm256_mul_pd(_mm256_loadu_pd(b), inverse));
-        const __m128i green = _mm256_cvtpd_epi32(_mm256_mul_pd(_mm256_loadu_pd(g), inverse));
-        const __m128i red = _mm256_cvtpd_epi32(_mm256_mul_pd(_mm256_loadu_pd(r), inverse));
+        const __m128i blue = _mm256_cvtpd_epi32(_mm256_mul_pd(b, inverse));
+        const __m128i green = _mm256_cvtpd_epi32(_mm256_mul_pd(g, inverse));
+        const __m128i red = _mm256_cvtpd_epi32(_mm256_mul_pd(r, inverse));
         const __m128i blueGreenLow = _mm_unpacklo_epi32(blue, green), blueGreenHigh = _mm_unpackhi_epi32(blue, green);
         const __m128i redAlphaLow = _mm_unpacklo_epi32(red, alpha), redAlphaHigh = _mm_unpackhi_epi32(red, alpha);
         const __m128i low = _mm_packs_epi32(_mm_unpacklo_epi64(blueGreenLow, redAlphaLow),
@@ -79,13 +79,16 @@ struct AvxLanes {
     }
 };
 
-}  // namespace
-
 void ProduceWideLineAvx(uint32_t *dstRow, const WideLine &line, const WidePlan &plan, int32_t columnCount) {
     ProduceWideLineWith<AvxLanes>(dstRow, line, plan, columnCount);
 }
 
-WidePhases WidePhasesAvx() { return {GatherTaps<AvxLanes>, AccumulateTaps<AvxLanes>, StoreLine<AvxLanes>}; }
+}  // namespace
+
+const WideKernels kWideAvx = {
+    ProduceWideLineAvx, KeepLine<AvxLanes>, ProduceKeptLine<AvxLanes>,
+    {GatherTaps<AvxLanes>, AccumulateTaps<AvxLanes>, StoreLine<AvxLanes>, AccumulateKeptLines<AvxLanes>},
+    "AVX2x4"};
 
 }  // namespace zl
 
@@ -93,8 +96,7 @@ WidePhases WidePhasesAvx() { return {GatherTaps<AvxLanes>, AccumulateTaps<AvxLan
 
 namespace zl {
 
-void ProduceWideLineAvx(uint32_t *, const WideLine &, const WidePlan &, int32_t) {}
-WidePhases WidePhasesAvx() { return {nullptr, nullptr, nullptr}; }
+const WideKernels kWideAvx = {nullptr, nullptr, nullptr, {nullptr, nullptr, nullptr, nullptr}, "AVX2x4"};
 
 }  // namespace zl
 

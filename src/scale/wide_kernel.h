@@ -3,24 +3,30 @@
 // it only inside an unnamed namespace: each instruction set's copy must stay
 // in its own file, never merged with another's by the linker.
 //
-// L provides: kLanes; D (doubles) with Set1, Load, Add, Sub, Mul; I (32-bit
-// pixels) with LoadPixels, Channel<shift> (a byte of each pixel as a double);
-// and StorePixels (rounding, division by the rounded alpha, packing).
+// L provides: kLanes; D (doubles) with Set1, Load, Store, Add, Sub, Mul; I
+// (32-bit pixels) with LoadPixels, Channel<shift> (a byte of each pixel as a
+// double); Gather; and StoreSums (rounding, division by the rounded alpha,
+// packing).
+
+// One tap's pixels of one row for `count` columns from `column`, then 0 up
+// to `padded`.
+template <class L>
+inline void GatherRow(uint32_t *out, const uint32_t *row, const WidePlan &plan, int32_t m, int32_t column,
+                      int32_t base, int32_t count, int32_t padded) {
+    const int32_t *offsets = plan.offsets + static_cast<size_t>(m) * plan.stride + column;
+    int32_t i = L::Gather(out, row, plan, m, column, base, count);
+    for (; i < count; ++i) out[i] = row[offsets[i] - base];
+    for (; i < padded; ++i) out[i] = 0;
+}
 
 template <class L>
 void GatherTaps(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count) {
     const int32_t padded = (count + L::kLanes - 1) / L::kLanes * L::kLanes;
-    const int32_t base = line.base, taps = plan.taps, lines = line.lines;
-    for (int32_t k = 0; k < lines; ++k) {
-        const uint32_t *row = line.rows[k];
-        for (int32_t m = 0; m < taps; ++m) {
-            uint32_t *out = plan.scratch + (static_cast<size_t>(k) * taps + m) * kWideChunk;
-            const int32_t *offsets = plan.offsets + static_cast<size_t>(m) * plan.stride + column;
-            int32_t i = L::Gather(out, row, plan, m, column, base, count);
-            for (; i < count; ++i) out[i] = row[offsets[i] - base];
-            for (; i < padded; ++i) out[i] = 0;
-        }
-    }
+    const int32_t taps = plan.taps, lines = line.lines;
+    for (int32_t k = 0; k < lines; ++k)
+        for (int32_t m = 0; m < taps; ++m)
+            GatherRow<L>(plan.scratch + (static_cast<size_t>(k) * taps + m) * kWideChunk, line.rows[k], plan, m,
+                         column, line.base, count, padded);
 }
 
 // The sums of one tap in every lane, as the plain walk adds them.
@@ -38,6 +44,17 @@ struct LaneSums {
         green = L::Add(green, L::Mul(L::template Channel<8>(p), t));
         red = L::Add(red, L::Mul(L::template Channel<16>(p), t));
     }
+    // The same from a kept line: the channels are doubles already (alpha,
+    // blue, green, red, 4 columns apart).
+    void Tap(const double *values, const double *columnWeights, typename L::D lineWeight) {
+        const typename L::D w = L::Mul(lineWeight, L::Load(columnWeights));
+        const typename L::D t = L::Mul(w, L::Load(values));
+        remainder = L::Sub(remainder, w);
+        alpha = L::Add(alpha, t);
+        blue = L::Add(blue, L::Mul(L::Load(values + 4), t));
+        green = L::Add(green, L::Mul(L::Load(values + 8), t));
+        red = L::Add(red, L::Mul(L::Load(values + 12), t));
+    }
     // The last pixel read takes the remainder; the sums go to the chunk's.
     void Finish(const uint32_t *lastPixels, double *sums) {
         const typename L::I p = L::LoadPixels(lastPixels);
@@ -46,6 +63,13 @@ struct LaneSums {
         L::Store(sums + kWideChunk, L::Add(blue, L::Mul(L::template Channel<0>(p), t)));
         L::Store(sums + 2 * kWideChunk, L::Add(green, L::Mul(L::template Channel<8>(p), t)));
         L::Store(sums + 3 * kWideChunk, L::Add(red, L::Mul(L::template Channel<16>(p), t)));
+    }
+    void Finish(const double *last) {
+        const typename L::D t = L::Mul(remainder, L::Load(last));
+        alpha = L::Add(alpha, t);
+        blue = L::Add(blue, L::Mul(L::Load(last + 4), t));
+        green = L::Add(green, L::Mul(L::Load(last + 8), t));
+        red = L::Add(red, L::Mul(L::Load(last + 12), t));
     }
 };
 
@@ -104,14 +128,19 @@ void AccumulateTaps(const WideLine &line, const WidePlan &plan, int32_t column, 
 }
 
 template <class L>
+inline void StorePixels(uint32_t *dst, const double *a, const double *b, const double *g, const double *r) {
+    L::StoreSums(dst, L::Load(a), L::Load(b), L::Load(g), L::Load(r));
+}
+
+template <class L>
 void StoreLine(uint32_t *dst, const WidePlan &plan, int32_t count) {
     const double *s = plan.sums;
     int32_t i = 0;
     for (; i + L::kLanes <= count; i += L::kLanes)
-        L::StorePixels(dst + i, s + i, s + kWideChunk + i, s + 2 * kWideChunk + i, s + 3 * kWideChunk + i);
+        StorePixels<L>(dst + i, s + i, s + kWideChunk + i, s + 2 * kWideChunk + i, s + 3 * kWideChunk + i);
     if (i < count) {
         uint32_t tail[L::kLanes];
-        L::StorePixels(tail, s + i, s + kWideChunk + i, s + 2 * kWideChunk + i, s + 3 * kWideChunk + i);
+        StorePixels<L>(tail, s + i, s + kWideChunk + i, s + 2 * kWideChunk + i, s + 3 * kWideChunk + i);
         for (int32_t j = 0; i + j < count; ++j) dst[i + j] = tail[j];
     }
 }
@@ -129,3 +158,100 @@ void ProduceWideLineWith(uint32_t *dstRow, const WideLine &line, const WidePlan 
 // The rounded alpha of each lane, clamped to 0 .. 255, picks the divisor; a
 // lane of alpha 0 takes entry 1 (its pixel is 0 whatever the colour sums).
 inline double InverseOf(uint32_t alphaByte) { return AlphaInverseTable[alphaByte + (alphaByte == 0 ? 1u : 0u)]; }
+
+// Keeping a line: its tap pixels gathered a chunk at a time, each channel
+// turned into doubles (the conversion the tap walk would do) and laid out in
+// groups of 4 columns; lanes past the count hold pixel 0.
+template <class L>
+void KeepLine(double *values, const uint32_t *row, const WidePlan &plan, int32_t firstColumn, int32_t columnCount) {
+    const int32_t taps = plan.taps, base = plan.offsets[firstColumn];
+    for (int32_t done = 0; done < columnCount; done += kWideChunk) {
+        const int32_t count = columnCount - done < kWideChunk ? columnCount - done : kWideChunk;
+        const int32_t padded = (count + 3) / 4 * 4;
+        for (int32_t m = 0; m < taps; ++m) {
+            uint32_t *pixels = plan.scratch + static_cast<size_t>(m) * kWideChunk;
+            GatherRow<L>(pixels, row, plan, m, firstColumn + done, base, count, padded);
+            for (int32_t i = 0; i < padded; i += L::kLanes) {
+                const typename L::I p = L::LoadPixels(pixels + i);
+                double *out = values + (static_cast<size_t>(done + i) / 4 * taps + m) * kCachedTapDoubles + i % 4;
+                L::Store(out, L::template Channel<24>(p));
+                L::Store(out + 4, L::template Channel<0>(p));
+                L::Store(out + 8, L::template Channel<8>(p));
+                L::Store(out + 12, L::template Channel<16>(p));
+            }
+        }
+    }
+}
+
+// The tap walk over kept lines for the columns start .. start + count - 1 of
+// the pass (start a multiple of 4), each lane's sums handed to `out`: the
+// leading line's taps, then the trailing line's without its corner, then the
+// remainder on the last pixel read.
+template <class L, int32_t kTaps, int32_t kLines, class Out>
+inline void WalkKeptLines(const CachedPass &pass, const WidePlan &plan, int32_t start, int32_t count, Out out) {
+    using D = typename L::D;
+    const int32_t taps = kTaps != 0 ? kTaps : plan.taps;
+    const size_t stride = static_cast<size_t>(plan.stride);
+    const double *w0 = plan.weights + pass.firstColumn;
+    const double *w1 = (pass.trailingLine ? plan.trailWeights : plan.weights) + pass.firstColumn;
+    const int32_t secondTaps = pass.trailingLine && plan.lastTapIsCorner ? taps - 1 : taps;
+    const D lead = L::Set1(pass.lineWeights[0]), second = L::Set1(pass.lineWeights[1]);
+    const size_t last = static_cast<size_t>(taps - 1) * kCachedTapDoubles;
+    for (int32_t i = start; i < start + count; i += L::kLanes) {
+        const size_t at = static_cast<size_t>(i) / 4 * static_cast<size_t>(taps) * kCachedTapDoubles + i % 4;
+        const double *v0 = pass.values[0] + at;
+        LaneSums<L> sums;
+        for (int32_t m = 0; m < taps; ++m) sums.Tap(v0 + m * kCachedTapDoubles, w0 + m * stride + i, lead);
+        if (kLines == 2) {
+            const double *v1 = pass.values[1] + at;
+            for (int32_t m = 0; m < secondTaps; ++m) sums.Tap(v1 + m * kCachedTapDoubles, w1 + m * stride + i, second);
+            sums.Finish(v1 + last);
+        } else {
+            sums.Finish(v0 + last);
+        }
+        out(i, sums.alpha, sums.blue, sums.green, sums.red);
+    }
+}
+
+template <class L, class Out>
+inline void WalkKeptLinesOf(const CachedPass &pass, const WidePlan &plan, int32_t start, int32_t count, Out out) {
+    if (plan.taps == 2 && pass.lines == 2) {
+        WalkKeptLines<L, 2, 2>(pass, plan, start, count, out);
+    } else if (plan.taps == 2) {
+        WalkKeptLines<L, 2, 1>(pass, plan, start, count, out);
+    } else if (pass.lines == 2) {
+        WalkKeptLines<L, 0, 2>(pass, plan, start, count, out);
+    } else {
+        WalkKeptLines<L, 0, 1>(pass, plan, start, count, out);
+    }
+}
+
+// A whole line from kept lines, each lane's pixel stored as its sums come.
+template <class L>
+void ProduceKeptLine(uint32_t *dstRow, const CachedPass &pass, const WidePlan &plan, int32_t columnCount) {
+    using D = typename L::D;
+    WalkKeptLinesOf<L>(pass, plan, 0, columnCount, [dstRow, columnCount](int32_t i, D a, D b, D g, D r) {
+        if (i + L::kLanes <= columnCount) {
+            L::StoreSums(dstRow + i, a, b, g, r);
+        } else {
+            uint32_t tail[L::kLanes];
+            L::StoreSums(tail, a, b, g, r);
+            for (int32_t j = 0; i + j < columnCount; ++j) dstRow[i + j] = tail[j];
+        }
+    });
+}
+
+// The vertical phase alone over kept lines: the sums of one chunk into the
+// plan's, for StoreLine.
+template <class L>
+void AccumulateKeptLines(const CachedPass &pass, const WidePlan &plan, int32_t start, int32_t count) {
+    using D = typename L::D;
+    double *sums = plan.sums;
+    WalkKeptLinesOf<L>(pass, plan, start, count, [sums, start](int32_t i, D a, D b, D g, D r) {
+        const int32_t at = i - start;
+        L::Store(sums + at, a);
+        L::Store(sums + kWideChunk + at, b);
+        L::Store(sums + 2 * kWideChunk + at, g);
+        L::Store(sums + 3 * kWideChunk + at, r);
+    });
+}
