@@ -1,7 +1,7 @@
-// The wide producer with four lanes of AVX, compiled with -mavx2 (x86-64
-// builds only: its gathers are AVX2) and called only where the processor
-// and the operating system run AVX2. Nothing here may be shared with the other files through the
-// linker, so everything but the two entry points has internal linkage and no
+// The wide producer with four lanes of AVX, compiled with -mavx2 (the 32-bit
+// DLL too) and called only where the processor and the operating system run
+// AVX2. Nothing here may be shared with the other files through the linker,
+// so everything but the kernel table has internal linkage and no
 // standard-library template is used.
 #include "scale/wide.h"
 
