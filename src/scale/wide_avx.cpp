@@ -68,13 +68,11 @@ struct AvxLanes {
         const __m128i blue = _mm256_cvtpd_epi32(_mm256_mul_pd(b, inverse));
         const __m128i green = _mm256_cvtpd_epi32(_mm256_mul_pd(g, inverse));
         const __m128i red = _mm256_cvtpd_epi32(_mm256_mul_pd(r, inverse));
-        const __m128i blueGreenLow = _mm_unpacklo_epi32(blue, green), blueGreenHigh = _mm_unpackhi_epi32(blue, green);
-        const __m128i redAlphaLow = _mm_unpacklo_epi32(red, alpha), redAlphaHigh = _mm_unpackhi_epi32(red, alpha);
-        const __m128i low = _mm_packs_epi32(_mm_unpacklo_epi64(blueGreenLow, redAlphaLow),
-                                            _mm_unpackhi_epi64(blueGreenLow, redAlphaLow));
-        const __m128i high = _mm_packs_epi32(_mm_unpacklo_epi64(blueGreenHigh, redAlphaHigh),
-                                             _mm_unpackhi_epi64(blueGreenHigh, redAlphaHigh));
-        const __m128i pixels = _mm_and_si128(_mm_packus_epi16(low, high), _mm_cmpgt_epi32(alpha, zero));
+        // Bytes b0..b3 g0..g3 r0..r3 a0..a3, clamped by the saturating
+        // packs, then gathered pixel by pixel.
+        const __m128i planes = _mm_packus_epi16(_mm_packs_epi32(blue, green), _mm_packs_epi32(red, alpha));
+        const __m128i order = _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+        const __m128i pixels = _mm_and_si128(_mm_shuffle_epi8(planes, order), _mm_cmpgt_epi32(alpha, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), pixels);
     }
 };
