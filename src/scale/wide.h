@@ -64,6 +64,9 @@ struct WidePlan {
     const int32_t *windows;
     const int32_t *permutes;
     int32_t blocks;
+    // Both axes exactly 2 to 1 (every entry (1, 2, 0.5, 0), whole weight
+    // 0.5): lines take the integer route of the `halfLine` kernels.
+    bool halves;
     // Kept lines, where the vertical axis enlarges; cacheLines false: none.
     bool cacheLines;
     uint32_t uses;
@@ -76,10 +79,11 @@ constexpr int64_t kWideMaxScratch = 1 << 20;  // gathered pixels per chunk at mo
 
 // Makes the plan for a horizontal table and a vertical table of lineCount
 // lines held at most; null when the footprints are too long or memory runs
-// out (the scaler then uses the packed path). enlarging: the vertical axis
-// enlarges, so the plan keeps lines.
-WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t srcWidth, int32_t dstWidth, int32_t lineCount,
-                      bool enlarging);
+// out (the scaler then uses the packed path). Where the vertical axis
+// enlarges the plan keeps lines; where both axes halve it takes the integer
+// route.
+WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t srcWidth, int32_t dstWidth, const ScaleAxis *vertical,
+                      int32_t srcHeight, int32_t dstHeight, int32_t lineCount);
 void DeleteWidePlan(WidePlan *plan);
 
 // The phases of one line, for each lane width. `lines` and `lineWeights`
@@ -125,6 +129,8 @@ struct WideKernels {
                      int32_t columnCount);
     // A line from kept lines.
     void (*cachedLine)(uint32_t *dstRow, const CachedPass &pass, const WidePlan &plan, int32_t columnCount);
+    // A line of a plan that halves both axes, from its two source rows.
+    void (*halfLine)(uint32_t *dstRow, const uint32_t *top, const uint32_t *bottom, int32_t columnCount);
     WidePhases phases;
     const char *name;
 };

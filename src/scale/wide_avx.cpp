@@ -27,6 +27,7 @@ struct AvxLanes {
     static D Add(D a, D b) { return _mm256_add_pd(a, b); }
     static D Sub(D a, D b) { return _mm256_sub_pd(a, b); }
     static D Mul(D a, D b) { return _mm256_mul_pd(a, b); }
+    static D Doubles(__m128i x, int32_t) { return _mm256_cvtepi32_pd(x); }
 
     // Eight pixels of one tap at a time, from one load of the 8 source
     // pixels they lie in, where the plan has such a window and the pass
@@ -84,7 +85,7 @@ void ProduceWideLineAvx(uint32_t *dstRow, const WideLine &line, const WidePlan &
 }  // namespace
 
 const WideKernels kWideAvx = {
-    ProduceWideLineAvx, KeepLine<AvxLanes>, ProduceKeptLine<AvxLanes>,
+    ProduceWideLineAvx, KeepLine<AvxLanes>, ProduceKeptLine<AvxLanes>, HalveLine<AvxLanes>,
     {GatherTaps<AvxLanes>, AccumulateTaps<AvxLanes>, StoreLine<AvxLanes>, AccumulateKeptLines<AvxLanes>},
     "AVX2x4"};
 
@@ -94,7 +95,7 @@ const WideKernels kWideAvx = {
 
 namespace zl {
 
-const WideKernels kWideAvx = {nullptr, nullptr, nullptr, {nullptr, nullptr, nullptr, nullptr}, "AVX2x4"};
+const WideKernels kWideAvx = {nullptr, nullptr, nullptr, nullptr, {nullptr, nullptr, nullptr, nullptr}, "AVX2x4"};
 
 }  // namespace zl
 

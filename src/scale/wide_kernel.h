@@ -297,3 +297,60 @@ void AccumulateKeptLines(const CachedPass &pass, const WidePlan &plan, int32_t s
         L::Store(sums + 3 * kWideChunk + at, r);
     });
 }
+
+// Both axes exactly 2 to 1: every tap weighs 0.5 * 0.5 = 0.25 and the
+// remainder is 0, so each product and sum of the plain walk is exact in
+// double (colour * alpha / 4 and their sums are multiples of 1/4 below
+// 2^16): the alpha sum is sum(alpha) * 0.25 and each colour sum
+// sum(colour * alpha) * 0.25, whatever the order. Those integer sums are
+// made here in 32 bits; the rounding and the division are the plain walk's.
+//
+// From 4 source pixels of a row, for the 2 destination pixels they make:
+// sum(blue * alpha), sum(green * alpha), sum(red * alpha), sum(alpha).
+inline void HalveRow(__m128i four, __m128i &first, __m128i &second) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i swapped = _mm_shuffle_epi32(four, _MM_SHUFFLE(3, 1, 2, 0));  // p0 p2 p1 p3
+    // b0 b1 g0 g1 r0 r1 a0 a1, then the same of p2 and p3.
+    const __m128i bytes = _mm_unpacklo_epi8(swapped, _mm_srli_si128(swapped, 8));
+    const __m128i words0 = _mm_unpacklo_epi8(bytes, zero), words1 = _mm_unpackhi_epi8(bytes, zero);
+    // Each word pair times its pixels' alphas, the alpha pair times 1.
+    const __m128i colours = _mm_set_epi32(0, -1, -1, -1), ones = _mm_set_epi32(0x00010001, 0, 0, 0);
+    first = _mm_madd_epi16(words0, _mm_or_si128(_mm_and_si128(_mm_shuffle_epi32(words0, 0xFF), colours), ones));
+    second = _mm_madd_epi16(words1, _mm_or_si128(_mm_and_si128(_mm_shuffle_epi32(words1, 0xFF), colours), ones));
+}
+
+// 4 destination pixels from 8 source pixels of each row.
+template <class L>
+inline void HalveFour(uint32_t *dst, const uint32_t *top, const uint32_t *bottom) {
+    __m128i p[4], q[4];
+    HalveRow(_mm_loadu_si128(reinterpret_cast<const __m128i *>(top)), p[0], p[1]);
+    HalveRow(_mm_loadu_si128(reinterpret_cast<const __m128i *>(top + 4)), p[2], p[3]);
+    HalveRow(_mm_loadu_si128(reinterpret_cast<const __m128i *>(bottom)), q[0], q[1]);
+    HalveRow(_mm_loadu_si128(reinterpret_cast<const __m128i *>(bottom + 4)), q[2], q[3]);
+    for (int32_t k = 0; k < 4; ++k) p[k] = _mm_add_epi32(p[k], q[k]);
+    // From a pixel per register to a channel per register.
+    const __m128i bg01 = _mm_unpacklo_epi32(p[0], p[1]), bg23 = _mm_unpacklo_epi32(p[2], p[3]);
+    const __m128i ra01 = _mm_unpackhi_epi32(p[0], p[1]), ra23 = _mm_unpackhi_epi32(p[2], p[3]);
+    const __m128i sums[4] = {_mm_unpackhi_epi64(ra01, ra23), _mm_unpacklo_epi64(bg01, bg23),
+                             _mm_unpackhi_epi64(bg01, bg23), _mm_unpacklo_epi64(ra01, ra23)};
+    const typename L::D quarter = L::Set1(0.25);
+    for (int32_t h = 0; h < 4; h += L::kLanes)
+        L::StoreSums(dst + h, L::Mul(L::Doubles(sums[0], h), quarter), L::Mul(L::Doubles(sums[1], h), quarter),
+                     L::Mul(L::Doubles(sums[2], h), quarter), L::Mul(L::Doubles(sums[3], h), quarter));
+}
+
+template <class L>
+void HalveLine(uint32_t *dstRow, const uint32_t *top, const uint32_t *bottom, int32_t columnCount) {
+    int32_t j = 0;
+    for (; j + 4 <= columnCount; j += 4) HalveFour<L>(dstRow + j, top + 2 * j, bottom + 2 * j);
+    if (j < columnCount) {
+        // The last pixels from copies, so that nothing past the rows is read.
+        uint32_t topTail[8] = {}, bottomTail[8] = {}, out[4];
+        for (int32_t k = 0; k < 2 * (columnCount - j); ++k) {
+            topTail[k] = top[2 * j + k];
+            bottomTail[k] = bottom[2 * j + k];
+        }
+        HalveFour<L>(out, topTail, bottomTail);
+        for (int32_t k = 0; j + k < columnCount; ++k) dstRow[j + k] = out[k];
+    }
+}

@@ -46,6 +46,17 @@ bool PlanWindows(WidePlan &plan, int32_t dstWidth, int32_t srcWidth) {
     return true;
 }
 
+// Every entry of the axis is (1, 2, 0.5, 0) and its whole weight 0.5: each
+// destination pixel is two source pixels of weight 0.5.
+bool Halves(const ScaleAxis *table, int32_t dstSize) {
+    if (WholeWeight(table) != 0.5) return false;
+    for (int32_t i = 0; i < dstSize; ++i) {
+        const ScaleAxisEntry &e = AxisEntry(table, i);
+        if (e.wholeCount != 1 || e.advance != 2 || e.leadWeight != 0.5 || e.trailWeight != 0.0) return false;
+    }
+    return true;
+}
+
 // The slots for kept lines: the source pixels of a whole line, and 16
 // doubles per tap for every group of 4 columns.
 bool PlanKeptLines(WidePlan &plan, int32_t srcWidth, int32_t dstWidth) {
@@ -62,8 +73,9 @@ bool PlanKeptLines(WidePlan &plan, int32_t srcWidth, int32_t dstWidth) {
 
 }  // namespace
 
-WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t srcWidth, int32_t dstWidth, int32_t lineCount,
-                      bool enlarging) {
+WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t srcWidth, int32_t dstWidth, const ScaleAxis *vertical,
+                      int32_t srcHeight, int32_t dstHeight, int32_t lineCount) {
+    const bool enlarging = srcHeight < dstHeight;
     int32_t taps = 1;
     for (int32_t j = 0; j < dstWidth; ++j) {
         const int32_t n = TapCount(AxisEntry(horizontal, j));
@@ -119,6 +131,7 @@ WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t srcWidth, int32_t dst
         start += e.advance;
     }
     plan->lastTapIsCorner = lastTapIsCorner;
+    plan->halves = Halves(horizontal, dstWidth) && Halves(vertical, dstHeight);
     if (!PlanWindows(*plan, dstWidth, srcWidth) ||
         (enlarging && taps <= kCacheMaxTaps && !PlanKeptLines(*plan, srcWidth, dstWidth))) {
         DeleteWidePlan(plan);
@@ -185,6 +198,10 @@ const CachedLine &KeptLine(const WideKernels &kernels, WidePlan &plan, const uin
 
 void ProduceLineWide(const WideKernels &kernels, WidePlan &plan, uint32_t *dstRow, const LineFootprint &line,
                      int32_t firstColumn, int32_t columnCount) {
+    if (plan.halves) {
+        kernels.halfLine(dstRow, line.rows[0], line.rows[1], columnCount);
+        return;
+    }
     if (!plan.cacheLines) {
         kernels.line(dstRow, PrepareWideLine(plan, line, firstColumn), plan, columnCount);
         return;

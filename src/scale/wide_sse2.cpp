@@ -24,6 +24,8 @@ struct Sse2Lanes {
     static D Add(D a, D b) { return _mm_add_pd(a, b); }
     static D Sub(D a, D b) { return _mm_sub_pd(a, b); }
     static D Mul(D a, D b) { return _mm_mul_pd(a, b); }
+    // Lanes h, h + 1 of 4 int32 as doubles.
+    static D Doubles(__m128i x, int32_t h) { return _mm_cvtepi32_pd(h == 0 ? x : _mm_srli_si128(x, 8)); }
 
     // Gathers as many pixels as it does fast; the caller does the rest.
     static int32_t Gather(uint32_t *, const uint32_t *, const WidePlan &, int32_t, int32_t, int32_t, int32_t) {
@@ -64,7 +66,7 @@ void ProduceWideLineSse2(uint32_t *dstRow, const WideLine &line, const WidePlan 
 }  // namespace
 
 const WideKernels kWideSse2 = {
-    ProduceWideLineSse2, KeepLine<Sse2Lanes>, ProduceKeptLine<Sse2Lanes>,
+    ProduceWideLineSse2, KeepLine<Sse2Lanes>, ProduceKeptLine<Sse2Lanes>, HalveLine<Sse2Lanes>,
     {GatherTaps<Sse2Lanes>, AccumulateTaps<Sse2Lanes>, StoreLine<Sse2Lanes>, AccumulateKeptLines<Sse2Lanes>},
     "SSE2x2"};
 
@@ -74,7 +76,7 @@ const WideKernels kWideSse2 = {
 
 namespace zl {
 
-const WideKernels kWideSse2 = {nullptr, nullptr, nullptr, {nullptr, nullptr, nullptr, nullptr}, "SSE2x2"};
+const WideKernels kWideSse2 = {nullptr, nullptr, nullptr, nullptr, {nullptr, nullptr, nullptr, nullptr}, "SSE2x2"};
 
 }  // namespace zl
 

@@ -31,20 +31,22 @@ struct Producer {
 
 TEST(ScaleProduce, FasterLinesEqualThePlainLine) {
     // Reducing, enlarging, mixed, equal, 1 x N and N x 1, footprints too long
-    // for the wide producers, and every alpha pair.
+    // for the wide producers, halving both axes (the integer route), and
+    // every alpha pair.
     const int32_t sizes[][4] = {{1920, 12, 960, 6}, {1920, 9, 1280, 6}, {120, 9, 384, 21}, {17, 23, 5, 7},
                                 {5, 7, 17, 23},     {1, 1, 9, 9},       {9, 9, 1, 1},      {1000, 4, 999, 3},
                                 {64, 64, 63, 65},   {3, 5, 3, 5},       {7, 31, 2, 3},     {2, 3, 7, 31},
                                 {1, 40, 70, 3},     {70, 3, 1, 40},     {40, 1, 3, 70},    {3, 70, 40, 1},
                                 {400, 5, 7, 2},     {13, 2, 200, 5},    {20, 3, 160, 7},   {512, 256, 256, 256},
-                                {512, 2, 767, 5},   {256, 3, 512, 8},   {100, 4, 37, 9}};
+                                {512, 2, 767, 5},   {256, 3, 512, 8},   {100, 4, 37, 9},   {512, 256, 256, 128},
+                                {14, 6, 7, 3},      {2, 2, 1, 1}};
     std::vector<Producer> producers = {{"packed", nullptr}};
     if (zl::WideKernelsSse2() != nullptr) producers.push_back({"wide SSE2", zl::WideKernelsSse2()});
     if (zl::WideKernelsAvx() != nullptr) producers.push_back({"wide AVX", zl::WideKernelsAvx()});
     std::printf("checked against the plain line:");
     for (const Producer &p : producers) std::printf(" %s", p.name);
     std::printf("\n");
-    int widePlans = 0, keepingPlans = 0;
+    int widePlans = 0, keepingPlans = 0, halvingPlans = 0;
     for (const auto &z : sizes) {
         int32_t sw = z[0], sh = z[1], dw = z[2], dh = z[3];
         SCOPED_TRACE(::testing::Message() << sw << "x" << sh << " -> " << dw << "x" << dh);
@@ -67,6 +69,7 @@ TEST(ScaleProduce, FasterLinesEqualThePlainLine) {
             }
             widePlans += p.wide != nullptr;
             keepingPlans += p.wide != nullptr && plan->cacheLines;
+            halvingPlans += p.wide != nullptr && plan->halves;
             // The rows are copies in a pool of two lines reused in turn, as a
             // host's or the scaler's own buffers are: same addresses, new pixels.
             std::vector<uint32_t> pool(2 * static_cast<size_t>(sw));
@@ -108,6 +111,7 @@ TEST(ScaleProduce, FasterLinesEqualThePlainLine) {
     const int32_t wideProducers = static_cast<int32_t>(producers.size()) - 1;
     EXPECT_GE(widePlans, 21 * wideProducers) << "the wide producers must see most geometries";
     EXPECT_GE(keepingPlans, 10 * wideProducers) << "the enlargements must keep their lines";
+    EXPECT_GE(halvingPlans, 4 * wideProducers) << "the halvings must take the integer route";
 }
 
 }  // namespace
