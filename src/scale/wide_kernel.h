@@ -242,12 +242,14 @@ inline void WalkKeptLinesBySum(const CachedPass &pass, const WidePlan &plan, int
         // The last pixel read takes the remainder.
         pixels[kWeighed] = pass.values[kLines - 1] + at + (kTaps - 1) * kCachedTapDoubles;
         t[kWeighed] = L::Mul(remainder, L::Load(pixels[kWeighed]));
+        // Each sum starts as its first product: the products are +0 or
+        // positive, so this is 0 + product to the bit.
         D sums[4];
-        sums[0] = L::Set1(0.0);
-        for (int32_t n = 0; n <= kWeighed; ++n) sums[0] = L::Add(sums[0], t[n]);
+        sums[0] = t[0];
+        for (int32_t n = 1; n <= kWeighed; ++n) sums[0] = L::Add(sums[0], t[n]);
         for (int32_t c = 1; c < 4; ++c) {
-            sums[c] = L::Set1(0.0);
-            for (int32_t n = 0; n <= kWeighed; ++n) sums[c] = L::Add(sums[c], L::Mul(L::Load(pixels[n] + 4 * c), t[n]));
+            sums[c] = L::Mul(L::Load(pixels[0] + 4 * c), t[0]);
+            for (int32_t n = 1; n <= kWeighed; ++n) sums[c] = L::Add(sums[c], L::Mul(L::Load(pixels[n] + 4 * c), t[n]));
         }
         out(i, sums[0], sums[1], sums[2], sums[3]);
     }
