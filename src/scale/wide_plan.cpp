@@ -1,6 +1,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "module/cpu_features.h"
 #include "scale/scale.h"
 #include "scale/wide.h"
@@ -54,6 +58,22 @@ bool Halves(const ScaleAxis *table, int32_t dstSize) {
         const ScaleAxisEntry &e = AxisEntry(table, i);
         if (e.wholeCount != 1 || e.advance != 2 || e.leadWeight != 0.5 || e.trailWeight != 0.0) return false;
     }
+    return true;
+}
+
+// Whether two runs of pixels are equal: 16 bytes a step where SSE2 is there
+// (the C library's memcmp is byte by byte in some runtimes).
+bool SamePixels(const uint32_t *a, const uint32_t *b, size_t count) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 4 <= count; i += 4) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(x, y)) != 0xFFFF) return false;
+    }
+#endif
+    for (; i < count; ++i)
+        if (a[i] != b[i]) return false;
     return true;
 }
 
@@ -181,7 +201,7 @@ const CachedLine &KeptLine(const WideKernels &kernels, WidePlan &plan, const uin
     CachedLine *victim = nullptr;
     for (CachedLine &slot : plan.cached) {
         if (slot.pixelCount == pixelCount && slot.firstColumn == firstColumn && slot.columnCount == columnCount &&
-            std::memcmp(slot.pixels, row, bytes) == 0) {
+            SamePixels(slot.pixels, row, static_cast<size_t>(pixelCount))) {
             slot.lastUse = ++plan.uses;
             return slot;
         }
