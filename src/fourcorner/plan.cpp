@@ -118,9 +118,13 @@ double FirstPassLineSpan(const FourCornerPlan *plan, int32_t variant) {
             end[e][0] = (p[0] * u + p[1] * v + p[2]) / den;
             end[e][1] = (p[3] * u + p[4] * v + p[5]) / den;
         }
-        double dx = end[1][0] - end[0][0], dy = end[1][1] - end[0][1];
-        double length = std::hypot(dx, dy);
-        if (length > 0) narrowest = std::min(narrowest, std::fabs(alongX ? dx : dy) / length);
+        // Scaled to the larger component first, so that nothing overflows;
+        // division and square root round the same in every build.
+        double dx = std::fabs(end[1][0] - end[0][0]), dy = std::fabs(end[1][1] - end[0][1]);
+        double larger = std::max(dx, dy);
+        if (!(larger > 0) || !std::isfinite(larger)) continue;
+        dx /= larger, dy /= larger;
+        narrowest = std::min(narrowest, (alongX ? dx : dy) / std::sqrt(dx * dx + dy * dy));
     }
     return narrowest;
 }
