@@ -15,6 +15,10 @@
 //   vertical:   walk the taps, lines outer and taps inner, and keep the
 //               alpha and colour sums;
 //   store:      round, divide by the rounded alpha, pack and store.
+// Where the vertical axis enlarges, the horizontal phase is done once per
+// source line and kept (CachedLine), and the other two run as one loop over
+// the whole line. Where both axes halve exactly, the sums are integers
+// (HalveLine in wide_kernel.h) and only the store is done as above.
 #pragma once
 
 #include <cstddef>
