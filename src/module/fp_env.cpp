@@ -19,10 +19,13 @@ constexpr uint32_t kKnownMxcsr = 0x1F80;
 
 }  // namespace
 
+// FNSTENV and FLDENV take a hundred cycles or more each, which a host
+// driving the scaler line by line pays on every call. The control words are
+// saved and set directly; the whole x87 environment is loaded back only when
+// the status word (the sticky flags, or anything else in it) changed.
 void SaveFpEnvironment(FpEnvironment &saved) {
-    // FNSTENV also masks every x87 exception afterwards; the known
-    // environment is set right after anyway.
-    __asm__ __volatile__("fnstenv %0" : "=m"(saved.x87) : : "memory");
+    __asm__ __volatile__("fnstcw %0" : "=m"(saved.x87Control) : : "memory");
+    __asm__ __volatile__("fnstsw %0" : "=m"(saved.x87Status) : : "memory");
     __asm__ __volatile__("stmxcsr %0" : "=m"(saved.mxcsr) : : "memory");
 }
 
@@ -33,8 +36,33 @@ void SetKnownFpEnvironment() {
     __asm__ __volatile__("ldmxcsr %0" : : "m"(mxcsr) : "memory");
 }
 
+namespace {
+
+// The 32-bit protected-mode FNSTENV image: control word at byte 0, status
+// word at byte 4 (the same layout in 64-bit mode without a REX prefix).
+struct X87Environment {
+    uint16_t control, unused0, status, unused1;
+    uint8_t rest[20];
+};
+static_assert(sizeof(X87Environment) == 28, "FNSTENV image");
+
+void RestoreX87StatusAndControl(uint16_t control, uint16_t status) {
+    X87Environment env;
+    __asm__ __volatile__("fnstenv %0" : "=m"(env) : : "memory");
+    env.control = control;
+    env.status = status;
+    __asm__ __volatile__("fldenv %0" : : "m"(env) : "memory");
+}
+
+}  // namespace
+
 void RestoreFpEnvironment(const FpEnvironment &saved) {
-    __asm__ __volatile__("fldenv %0" : : "m"(saved.x87) : "memory");
+    uint16_t status;
+    __asm__ __volatile__("fnstsw %0" : "=m"(status) : : "memory");
+    if (status == saved.x87Status)
+        __asm__ __volatile__("fldcw %0" : : "m"(saved.x87Control) : "memory");
+    else
+        RestoreX87StatusAndControl(saved.x87Control, saved.x87Status);
     __asm__ __volatile__("ldmxcsr %0" : : "m"(saved.mxcsr) : "memory");
 }
 

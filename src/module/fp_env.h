@@ -12,7 +12,8 @@ namespace zl {
 // status word with its flags) and MXCSR.
 struct FpEnvironment {
 #if defined(__i386__) || defined(__x86_64__)
-    uint8_t x87[28];  // FNSTENV image, 32-bit protected-mode layout
+    uint16_t x87Control;
+    uint16_t x87Status;
     uint32_t mxcsr;
 #else
     uint8_t opaque[64];
