@@ -8,7 +8,10 @@
 # ffmpeg's decoding and encoding (zantrel video --stats). The machine may be
 # shared, so processor time is given beside wall-clock time: ffmpeg's filter
 # cost is its run's processor time minus that of a plain transcode of the same
-# inputs, and the library's is the processor time zantrel spent in it.
+# inputs, and the library's is the processor time zantrel spent in it. The
+# encoder's time varies by more than a filter costs, so the filter is also
+# timed without encoding ("alone"): the graph into ffmpeg's null output, minus
+# decoding the same inputs into it.
 # Each figure is the median of RUNS runs (default 3). Run by hand only:
 #   bash bench/video_bench.sh [path/to/zantrel]     (default build/release/bin/zantrel)
 set -euo pipefail
@@ -74,19 +77,28 @@ echo
 echo "fps: wall clock; cpu: processor ms per frame of the whole run (zantrel: with its ffmpegs);"
 echo "filter: ffmpeg's cpu minus its plain transcode's; library: zantrel's processor time in the library;"
 echo "wall shares of zantrel's frame time: library / waiting for decoded frames / waiting for the encoder"
-printf '%-6s %8s %8s %8s %8s %8s %8s  %s\n' scene "ff fps" "zl fps" "ff cpu" "zl cpu" filter library "wall shares"
+echo "alone: the filter's processor ms per frame without encoding (see above)"
+printf '%-6s %8s %8s %8s %8s %8s %8s %8s  %s\n' scene "ff fps" "zl fps" "ff cpu" "zl cpu" filter alone library "wall shares"
+
+# A second video input is decoded in the baseline too; a still image is not
+# (the filter graph reads it once).
+inputs_to_null() { [[ $1 == *.mp4 ]] && echo "-map 1:v"; true; }
 
 scene() {
   local name=$1 base=$2 filter=$3 extra_input=$4; shift 4
-  local t_ff c_ff t_zl c_zl lib share
+  local t_ff c_ff t_zl c_zl lib share c_null c_decode
   # shellcheck disable=SC2086
   read -r t_ff c_ff < <(timed ff -i in.mp4 $extra_input -filter_complex "$filter" -map '[v]' -map 0:a -c:a copy \
                         "${codec[@]}" "ff_$name.mp4")
+  # shellcheck disable=SC2086
+  read -r _ c_null < <(timed ff -i in.mp4 $extra_input -filter_complex "$filter" -map '[v]' -f null -)
+  # shellcheck disable=SC2086
+  read -r _ c_decode < <(timed ff -i in.mp4 $extra_input -map 0:v $(inputs_to_null "$extra_input") -f null -)
   read -r t_zl c_zl < <(timed "$zantrel" video in.mp4 -o "zl_$name.mp4" --codec mpeg4 --quality 5 --quiet --stats "$@")
   lib=$(sed -E 's/.*processor time ([0-9.]+) ms.*/\1/' "$work/stats")
   share=$(sed -E 's/.*library [0-9.]+ ms \(([0-9.]+%).*decoded frames [0-9.]+ ms \(([0-9.]+%)\).*encoder [0-9.]+ ms \(([0-9.]+%)\).*/\1 \/ \2 \/ \3/' "$work/stats")
-  printf '%-6s %8s %8s %8s %8s %8s %8s  %s\n' "$name" "$(fps "$t_ff")" "$(fps "$t_zl")" "$(ms "$c_ff")" "$(ms "$c_zl")" \
-    "$(diffms "$c_ff" "$base")" "$lib" "$share"
+  printf '%-6s %8s %8s %8s %8s %8s %8s %8s  %s\n' "$name" "$(fps "$t_ff")" "$(fps "$t_zl")" "$(ms "$c_ff")" "$(ms "$c_zl")" \
+    "$(diffms "$c_ff" "$base")" "$(diffms "$c_null" "$c_decode")" "$lib" "$share"
 }
 
 scene title "$plain_ff_cpu" "[0:v][1:v]overlay=360:880[v]" "-i title.png" --over title.png --at 360,880
