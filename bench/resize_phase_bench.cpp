@@ -4,9 +4,13 @@
 // line of the frame on its own (CPU time; medians with
 // --benchmark_repetitions=5). Built from the library's objects, since the
 // phases are internal.
-//   horizontal: gathering each footprint line's tap pixels
-//   vertical:   the tap walk's products and sums
+//   horizontal: gathering each footprint line's tap pixels; where the
+//               vertical axis enlarges, keeping each source line once (its
+//               taps gathered and turned into doubles)
+//   vertical:   the tap walk's products and sums (on kept lines: two kept
+//               lines stand for every footprint)
 //   store:      rounding, division by the alpha, packing and storing
+// The library runs the vertical and store phases of kept lines as one loop.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -59,7 +63,7 @@ Frame Footprints(const std::vector<uint32_t> &src, const ScaleAxis *vertical, in
 struct Case {
     int32_t width, height;
     const char *lanes;
-    zl::WideLineProc proc;
+    const zl::WideKernels *kernels;
     int phase;  // 0 horizontal, 1 vertical, 2 store
 };
 
@@ -79,17 +83,39 @@ void RunPhase(benchmark::State &state, Case c) {
     const Frame frame = Footprints(src, scaler->geometry->vertical, c.height);
     const double wholeWeight = zl::WholeWeight(scaler->geometry->vertical);
     std::vector<uint32_t> dst(static_cast<size_t>(c.width) * c.height);
-    const zl::WidePhases phases = zl::WidePhasesOf(c.proc);
+    const zl::WidePhases &phases = c.kernels->phases;
     zl::ScopedFpEnvironment environment;
+    zl::CachedPass pass{};
+    if (plan->cacheLines) {
+        for (int32_t k = 0; k < 2; ++k)
+            c.kernels->keepLine(plan->cached[k].values, &src[static_cast<size_t>(k) * kSrcWidth], *plan, 0, c.width);
+        pass.values[0] = plan->cached[0].values;
+        pass.values[1] = plan->cached[1].values;
+    }
     for (auto _ : state) {
+        if (plan->cacheLines && c.phase == 0) {
+            for (int32_t y = 0; y < kSrcHeight; ++y)
+                c.kernels->keepLine(plan->cached[y % 2].values, &src[static_cast<size_t>(y) * kSrcWidth], *plan, 0,
+                                    c.width);
+        }
         for (int32_t y = 0; y < c.height; ++y) {
-            zl::LineFootprint footprint{frame.rows[static_cast<size_t>(y)].data(), &scaler->geometry->vertical[y + 1],
-                                        wholeWeight};
+            const ScaleAxisEntry &v = scaler->geometry->vertical[y + 1];
+            zl::LineFootprint footprint{frame.rows[static_cast<size_t>(y)].data(), &v, wholeWeight};
             const zl::WideLine line = zl::PrepareWideLine(*plan, footprint, 0);
+            pass.trailingLine = line.trailingLine;
+            pass.lines = line.lines;
+            pass.lineWeights[0] = v.leadWeight;
+            pass.lineWeights[1] = v.trailWeight;
             for (int32_t column = 0; column < c.width; column += zl::kWideChunk) {
                 const int32_t n = std::min(zl::kWideChunk, c.width - column);
-                if (c.phase == 0) phases.horizontal(line, *plan, column, n);
-                if (c.phase == 1) phases.vertical(line, *plan, column, n);
+                if (c.phase == 0 && !plan->cacheLines) phases.horizontal(line, *plan, column, n);
+                if (c.phase == 1) {
+                    if (plan->cacheLines) {
+                        phases.cachedVertical(pass, *plan, column, n);
+                    } else {
+                        phases.vertical(line, *plan, column, n);
+                    }
+                }
                 if (c.phase == 2) phases.store(&dst[static_cast<size_t>(y) * c.width + column], *plan, n);
             }
         }
@@ -149,16 +175,12 @@ int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     const int32_t sizes[][2] = {{960, 540}, {1280, 720}, {3840, 2160}};
-    struct Lanes {
-        const char *name;
-        zl::WideLineProc proc;
-    };
-    const Lanes lanes[] = {{"AVX2x4", zl::WideLineAvx()}, {"SSE2x2", zl::WideLineSse2()}};
+    const zl::WideKernels *const lanes[] = {zl::WideKernelsAvx(), zl::WideKernelsSse2()};
     std::vector<Case> cases;
     for (const auto &size : sizes)
-        for (const Lanes &l : lanes)
+        for (const zl::WideKernels *l : lanes)
             for (int phase = 0; phase < 3; ++phase)
-                if (l.proc != nullptr) cases.push_back({size[0], size[1], l.name, l.proc, phase});
+                if (l != nullptr) cases.push_back({size[0], size[1], l->name, l, phase});
     for (const Case &c : cases) benchmark::RegisterBenchmark(CaseName(c).c_str(), RunPhase, c)->Unit(benchmark::kMillisecond);
     PhaseTable table;
     benchmark::RunSpecifiedBenchmarks(&table);

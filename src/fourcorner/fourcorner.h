@@ -97,8 +97,13 @@ int64_t FloorFixed(double value);
 Knot SplitSegment(const Knot &a, const Knot &b, const LineFunction &line);
 SegmentSteps StepSegment(double sEnd, int32_t iStart, int32_t sampleCount, bool reversed, const LineFunction &line);
 
+// The line walk: the plain one, step by step, or with reducing pieces taken
+// by a short loop that gives the same pixels.
+enum class LineWalkKind { Plain, Fast };
+
 // One pass from input to output along the plan's current descriptor. The
 // result is that of closing the output access.
-int32_t ResamplePass(Layer *output, Layer *input, const FourCornerPlan *plan);
+int32_t ResamplePass(Layer *output, Layer *input, const FourCornerPlan *plan,
+                     LineWalkKind walk = LineWalkKind::Fast);
 
 }  // namespace zl

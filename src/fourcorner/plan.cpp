@@ -74,6 +74,61 @@ void SetLineCoefficients(FourCornerPlan *plan, const double (&c)[8]) {
     for (int i = 0; i < 8; ++i) plan->lineCoef[i] = c[i];
 }
 
+// c0 ... c7 of the first pass of `variant`.
+void FirstPassCoefficients(const double *p, int32_t variant, double (&c)[8]) {
+    double a = p[0], b = p[1], cc = p[2], d = p[3], e = p[4], f = p[5], g = p[6], h = p[7];
+    const double byVariant[4][8] = {{0.0, a, b, cc, 0.0, g, h, 1.0},
+                                    {0.0, e, d, f, 0.0, h, g, 1.0},
+                                    {0.0, d, e, f, 0.0, g, h, 1.0},
+                                    {0.0, b, a, cc, 0.0, h, g, 1.0}};
+    for (int i = 0; i < 8; ++i) c[i] = byVariant[variant - 1][i];
+}
+
+int32_t FoldsWith(const double *c) {
+    double a = c[3] / c[7];
+    double b = (c[1] + c[3]) / (c[5] + c[7]);
+    double cc = (c[2] + c[3]) / (c[6] + c[7]);
+    double d = (c[0] + c[1] + c[2] + c[3]) / (c[4] + c[5] + c[6] + c[7]);
+    // Zero (and a value that is not a number) counts as negative.
+    bool firstPositive = a - b > 0.0;
+    bool lastPositive = cc - d > 0.0;
+    return firstPositive != lastPositive ? 1 : 0;
+}
+
+bool FirstPassFolds(const double *projection, int32_t variant) {
+    double c[8];
+    FirstPassCoefficients(projection, variant, c);
+    return FoldsWith(c) != 0;
+}
+
+// How much of their length the first-pass lines of `variant` keep along the
+// destination axis that pass writes, at the narrowest: 1 for lines along that
+// axis, 0 for lines across it. Lines of the same source row or column form a
+// pencil, sampled here at nine places.
+double FirstPassLineSpan(const FourCornerPlan *plan, int32_t variant) {
+    const double *p = plan->projection;
+    bool rows = variant == 1 || variant == 3;
+    bool alongX = variant == 1 || variant == 4;
+    double narrowest = 1.0;
+    for (int i = 0; i <= 8; ++i) {
+        double k = i / 8.0, end[2][2];
+        for (int e = 0; e < 2; ++e) {
+            double u = rows ? e : k, v = rows ? k : e;
+            double den = p[6] * u + p[7] * v + 1;
+            end[e][0] = (p[0] * u + p[1] * v + p[2]) / den;
+            end[e][1] = (p[3] * u + p[4] * v + p[5]) / den;
+        }
+        // Scaled to the larger component first, so that nothing overflows;
+        // division and square root round the same in every build.
+        double dx = std::fabs(end[1][0] - end[0][0]), dy = std::fabs(end[1][1] - end[0][1]);
+        double larger = std::max(dx, dy);
+        if (!(larger > 0) || !std::isfinite(larger)) continue;
+        dx /= larger, dy /= larger;
+        narrowest = std::min(narrowest, (alongX ? dx : dy) / std::sqrt(dx * dx + dy * dy));
+    }
+    return narrowest;
+}
+
 }  // namespace
 
 int32_t FloorToInt32(double value) {
@@ -156,6 +211,22 @@ void ChooseFourCornerVariant(FourCornerPlan *plan) {
         std::floor((std::fabs(x[3] - x[0]) + std::fabs(x[2] - x[1])) * width),
     };
     plan->variant = BestUntriedVariant(scores, plan->triedVariants);
+    // A plan whose first pass would take some of its lines nearly across the
+    // axis it writes squeezes each into a few samples: the edge such a line
+    // forms then runs almost along the second pass's lines, which can only
+    // cut it square at each line's centre, leaving holes and spill along a
+    // sharp corner. Another plan is taken instead when one keeps every line
+    // and does not fold. (A plan that folds is tried, and retried, as such.)
+    constexpr double kNarrowestSpan = 0.2;  // lines within about 11.5 degrees of across
+    auto avoided = [&](int32_t variant) {
+        return FirstPassLineSpan(plan, variant) < kNarrowestSpan || FirstPassFolds(plan->projection, variant);
+    };
+    if (FirstPassLineSpan(plan, plan->variant) < kNarrowestSpan && !FirstPassFolds(plan->projection, plan->variant)) {
+        uint32_t avoid = plan->triedVariants;
+        for (int32_t variant = 1; variant <= 4; ++variant)
+            if (avoided(variant)) avoid |= VariantBit(variant);
+        if (avoid != FourCornerAllVariants) plan->variant = BestUntriedVariant(scores, avoid);
+    }
     switch (plan->variant) {
         case 1: plan->interWidth = plan->boxWidth; plan->interHeight = plan->sourceHeight; break;
         case 2: plan->interWidth = plan->sourceWidth; plan->interHeight = plan->boxHeight; break;
@@ -180,17 +251,7 @@ int32_t PlanFourCorner(int32_t sourceWidth, int32_t sourceHeight, const double *
     return valid;
 }
 
-int32_t HasFourCornerFold(const FourCornerPlan *plan) {
-    const double *c = plan->lineCoef;
-    double a = c[3] / c[7];
-    double b = (c[1] + c[3]) / (c[5] + c[7]);
-    double cc = (c[2] + c[3]) / (c[6] + c[7]);
-    double d = (c[0] + c[1] + c[2] + c[3]) / (c[4] + c[5] + c[6] + c[7]);
-    // Zero (and a value that is not a number) counts as negative.
-    bool firstPositive = a - b > 0.0;
-    bool lastPositive = cc - d > 0.0;
-    return firstPositive != lastPositive ? 1 : 0;
-}
+int32_t HasFourCornerFold(const FourCornerPlan *plan) { return FoldsWith(plan->lineCoef); }
 
 int32_t FirstPassLinesNeeded(const FourCornerPlan *plan) {
     const double *p = plan->projection;
@@ -307,30 +368,13 @@ int32_t SetupFirstPass(Layer *intermediate, Layer *source, FourCornerPlan *plan)
     // enlarged copy and its size).
     PassSize in{plan->sourceWidth, plan->sourceHeight};
     PassSize out = IntermediateSize(intermediate);
-    const double *p = plan->projection;
-    double a = p[0], b = p[1], c = p[2], d = p[3], e = p[4], f = p[5], g = p[6], h = p[7];
-    switch (plan->variant) {
-        case 1:
-            SetInput(plan, in, true);
-            SetOutput(plan, out, true);
-            SetLineCoefficients(plan, {0.0, a, b, c, 0.0, g, h, 1.0});
-            break;
-        case 2:
-            SetInput(plan, in, false);
-            SetOutput(plan, out, false);
-            SetLineCoefficients(plan, {0.0, e, d, f, 0.0, h, g, 1.0});
-            break;
-        case 3:
-            SetInput(plan, in, true);
-            SetOutput(plan, out, false);
-            SetLineCoefficients(plan, {0.0, d, e, f, 0.0, g, h, 1.0});
-            break;
-        default:
-            SetInput(plan, in, false);
-            SetOutput(plan, out, true);
-            SetLineCoefficients(plan, {0.0, b, a, c, 0.0, h, g, 1.0});
-            break;
-    }
+    // Any plan number other than 1 to 3 sets up plan 4.
+    int32_t variant = plan->variant >= 1 && plan->variant <= 3 ? plan->variant : 4;
+    SetInput(plan, in, variant == 1 || variant == 3);
+    SetOutput(plan, out, variant == 1 || variant == 4);
+    double c[8];
+    FirstPassCoefficients(plan->projection, variant, c);
+    SetLineCoefficients(plan, c);
     return 1;
 }
 

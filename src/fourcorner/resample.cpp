@@ -79,6 +79,44 @@ struct Sums {
     }
 };
 
+#if defined(__SSE2__)
+// The same sums in the four 16-bit lanes of a vector (blue, green, red,
+// alpha), wrapping as the scalar ones do. A sample of value 0 adds 0 here
+// without a test.
+struct VectorSums {
+    __m128i v = _mm_setzero_si128();
+
+    void Add(uint32_t sample, uint32_t weight) {
+        uint32_t pa = ProductTable[TableIndex(sample >> 24, weight)];
+        __m128i channels = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(sample)), _mm_setzero_si128());
+        __m128i k = _mm_shufflelo_epi16(_mm_cvtsi32_si128(static_cast<int>(pa >> 8)), 0);
+        __m128i product = _mm_insert_epi16(_mm_mullo_epi16(channels, k), static_cast<int>(pa), 3);
+        v = _mm_add_epi16(v, product);
+    }
+    void Start(uint32_t sample, uint32_t weight) {
+        v = _mm_setzero_si128();
+        Add(sample, weight);
+    }
+    uint32_t Pixel() const { return PixelOfLaneSums(v); }
+    void Load(const Sums &s) {
+        v = _mm_setr_epi16(static_cast<int16_t>(s.b), static_cast<int16_t>(s.g), static_cast<int16_t>(s.r),
+                           static_cast<int16_t>(s.a), 0, 0, 0, 0);
+    }
+    void StoreTo(Sums &s) const {
+        s.b = static_cast<uint32_t>(_mm_extract_epi16(v, 0));
+        s.g = static_cast<uint32_t>(_mm_extract_epi16(v, 1));
+        s.r = static_cast<uint32_t>(_mm_extract_epi16(v, 2));
+        s.a = static_cast<uint32_t>(_mm_extract_epi16(v, 3));
+    }
+};
+using FastSums = VectorSums;
+#else
+struct FastSums : Sums {
+    void Load(const Sums &s) { static_cast<Sums &>(*this) = s; }
+    void StoreTo(Sums &s) const { s = *this; }
+};
+#endif
+
 // One line's fixed geometry: where it reads and writes, and its pieces.
 struct LineSetup {
     const uint8_t *inLine;
@@ -92,6 +130,7 @@ struct LineSetup {
     bool reversed;
     const LineFunction *fn;
     const Knot *knots;
+    bool fast;  // reducing pieces take the walk's short loop
 };
 
 // The fixed-point walk of one line: consumes the input samples piece by piece
@@ -133,6 +172,7 @@ private:
     // it: the value at that output sample's centre.
     void Interpolate() __restrict__;
     bool IsLastSample() const __restrict__ { return j_ + 1 >= line_.sampleCount; }
+    bool RunReducing(uint32_t &room) __restrict__;
 
     const LineSetup &line_;
     const PieceLayout &pieces_;
@@ -150,6 +190,7 @@ private:
     int32_t j_ = 0;   // current input sample
     uint64_t w_ = 0;  // its extent
     uint64_t u_ = 0;  // its part given out
+    bool reducing_ = false;  // every sample of the current piece fits in one output sample
 };
 
 inline __attribute__((always_inline)) bool LineWalk::LoadPiece(int32_t iStart) __restrict__ {
@@ -161,6 +202,13 @@ inline __attribute__((always_inline)) bool LineWalk::LoadPiece(int32_t iStart) _
         e2_ = static_cast<uint64_t>(steps.e2);
         pieceLeft_ = steps.iEnd - iStart;
         pieceEnd_ = steps.iEnd;
+        // The first differences of a piece change linearly, so its samples'
+        // extents all lie within 0 ... 255 units when both ends' do.
+        reducing_ = false;
+        if (line_.fast && pieceLeft_ > 1 && steps.e2 > -(int64_t{1} << 24) && steps.e2 < (int64_t{1} << 24)) {
+            int64_t last = steps.e1 + steps.e2 * (pieceLeft_ - 1);
+            reducing_ = steps.e1 >= 0 && last >= 0 && steps.e1 < (int64_t{255} << 16) && last < (int64_t{255} << 16);
+        }
         return true;
     }
     return false;
@@ -219,6 +267,68 @@ inline __attribute__((always_inline)) void LineWalk::Interpolate() __restrict__ 
     sums_.Add(Sample(neighbour), static_cast<uint32_t>(mix));
 }
 
+// The walk through the samples of a reducing piece, all but its last (whose
+// Advance loads the next piece), while no output sample is skipped: each
+// sample either adds to the current output sample or completes it and opens
+// the next with its rest. The same steps as the general walk, with its state
+// in registers and the extents in 32 bits, which hold them there. False when
+// the line has ended.
+inline __attribute__((always_inline)) bool LineWalk::RunReducing(uint32_t &room) __restrict__ {
+    int32_t count = pieceLeft_ - 1;
+    if (line_.readable - j_ < count) count = line_.readable - j_;
+    if (count <= 0) return true;
+    const intptr_t inStep = line_.inSampleStep;
+    const uint8_t *in = line_.inLine + static_cast<intptr_t>(j_) * inStep;
+    int64_t index = index_;
+    const int64_t storeLo = line_.storeLo, storeHi = line_.storeHi;
+    int64_t remaining = remaining_;
+    int32_t e1 = static_cast<int32_t>(e1_), e2 = static_cast<int32_t>(e2_);
+    uint32_t fraction = fraction_;
+    uint32_t w = static_cast<uint32_t>(w_);
+    uint32_t left = room;
+    FastSums sums;
+    sums.Load(sums_);
+    bool ended = false;
+    for (int32_t k = 0; k < count; ++k) {
+        uint32_t sample = *reinterpret_cast<const uint32_t *>(in);
+        if (w < left) {
+            sums.Add(sample, w);
+            left -= w;
+        } else {
+            sums.Add(sample, left);
+            if (index >= storeLo && index < storeHi) {
+                uint32_t pixel = sums.Pixel();
+                if (pixel != 0)
+                    *reinterpret_cast<uint32_t *>(line_.outLine + static_cast<intptr_t>(index) * line_.outSampleStep) =
+                        pixel;
+            }
+            index += indexStep_;
+            if (--remaining == 0) {
+                ended = true;
+                break;
+            }
+            uint32_t rest = w - left;
+            left = 255 - rest;
+            sums.Start(sample, rest);
+        }
+        in += inStep;
+        e1 += e2;
+        uint32_t before = fraction;
+        fraction += static_cast<uint32_t>(e1) << 16;
+        w = static_cast<uint32_t>(e1 >> 16) + (fraction < before ? 1 : 0);
+        ++j_;
+        --pieceLeft_;
+    }
+    index_ = index;
+    remaining_ = remaining;
+    e1_ = static_cast<uint64_t>(static_cast<int64_t>(e1));
+    fraction_ = fraction;
+    w_ = w;
+    room = left;
+    sums.StoreTo(sums_);
+    return !ended;
+}
+
 void LineWalk::Run(uint32_t covered) __restrict__ {
     if (!LoadPiece(0)) return;
     if (static_cast<int64_t>(e1_) > int64_t{255} << 16) {
@@ -232,6 +342,7 @@ void LineWalk::Run(uint32_t covered) __restrict__ {
     }
     uint32_t room = 255 - covered;
     for (;;) {
+        if (reducing_ && skip_ == 0 && !RunReducing(room)) return;
         // Fill the current output sample from sample j.
         uint32_t weight;
         if (w_ >= room) {
@@ -324,7 +435,8 @@ OutputLines OutputOf(const LayerAccess &access, const FourCornerPlan &plan) {
 
 // Runs in the library's floating-point environment; not inlined, so that
 // none of its arithmetic moves out of it.
-__attribute__((noinline)) void ResampleLines(const LayerAccess &outAccess, const LayerAccess &inAccess, const FourCornerPlan &plan) {
+__attribute__((noinline)) void ResampleLines(const LayerAccess &outAccess, const LayerAccess &inAccess, const FourCornerPlan &plan,
+                                             LineWalkKind walk) {
     if (plan.inSamples <= 0 || plan.inLines <= 0) return;
     InputLines in = InputOf(inAccess, plan);
     OutputLines out = OutputOf(outAccess, plan);
@@ -353,6 +465,7 @@ __attribute__((noinline)) void ResampleLines(const LayerAccess &outAccess, const
         setup.reversed = reversed;
         setup.fn = &fn;
         setup.knots = knots;
+        setup.fast = walk == LineWalkKind::Fast;
         WalkLine(setup, start);
     }
 }
@@ -416,7 +529,7 @@ SegmentSteps StepSegment(double sEnd, int32_t iStart, int32_t sampleCount, bool 
     return steps;
 }
 
-int32_t ResamplePass(Layer *output, Layer *input, const FourCornerPlan *plan) {
+int32_t ResamplePass(Layer *output, Layer *input, const FourCornerPlan *plan, LineWalkKind walk) {
     LayerAccess outAccess;
     LayerAccess inAccess;
     bool outOpen = BeginLayerAccess(&outAccess, output, nullptr) != 0;
@@ -425,7 +538,7 @@ int32_t ResamplePass(Layer *output, Layer *input, const FourCornerPlan *plan) {
     // floating-point environment, the lines in the library's.
     if (outOpen && inOpen && plan != nullptr) {
         ScopedFpEnvironment environment;
-        ResampleLines(outAccess, inAccess, *plan);
+        ResampleLines(outAccess, inAccess, *plan, walk);
     }
     EndLayerAccess(&inAccess);
     return EndLayerAccess(&outAccess);

@@ -103,7 +103,8 @@ __attribute__((noinline)) ScanlineScaler *zl::BeginScalerInKnownEnvironment(int3
         return nullptr;
     }
     // Without a plan (footprints too long, no memory) lines take the packed path.
-    block->widePlan = NewWidePlan(scaler->geometry->horizontal, srcWidth, dstWidth, scaler->lineCount);
+    block->widePlan = NewWidePlan(scaler->geometry->horizontal, srcWidth, dstWidth, scaler->geometry->vertical,
+                                  srcHeight, dstHeight, scaler->lineCount);
     scaler->valid = 1;
     return scaler;
 }

@@ -71,10 +71,10 @@ __attribute__((noinline)) int32_t zl::ScaleScanlineInKnownEnvironment(uint32_t *
 
     LineFootprint line{scaler->rowPointers, &v, WholeWeight(g.vertical)};
     WidePlan *plan = WidePlanOf(scaler);
-    WideLineProc wide = WideLineAvx();
-    if (wide == nullptr) wide = WideLineSse2();
+    const WideKernels *wide = WideKernelsAvx();
+    if (wide == nullptr) wide = WideKernelsSse2();
     if (plan != nullptr && wide != nullptr && scaler->columnCount > 0) {
-        ProduceLineWide(wide, *plan, dstRow, line, scaler->firstColumn, scaler->columnCount);
+        ProduceLineWide(*wide, *plan, dstRow, line, scaler->firstColumn, scaler->columnCount);
     } else {
         ProduceLine(dstRow, line, g.horizontal, scaler->firstColumn, scaler->columnCount);
     }

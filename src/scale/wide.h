@@ -15,6 +15,10 @@
 //   vertical:   walk the taps, lines outer and taps inner, and keep the
 //               alpha and colour sums;
 //   store:      round, divide by the rounded alpha, pack and store.
+// Where the vertical axis enlarges, the horizontal phase is done once per
+// source line and kept (CachedLine), and the other two run as one loop over
+// the whole line. Where both axes halve exactly, the sums are integers
+// (HalveLine in wide_kernel.h) and only the store is done as above.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +29,25 @@
 namespace zl {
 
 struct LineFootprint;
+
+// A source line's taps turned into doubles once, for the several destination
+// lines of a vertical enlargement that read it (about four when it doubles):
+// per group of 4 columns, per tap, the alpha, blue, green and red of the 4
+// columns' pixels (16 doubles). A slot is found again by its columns and the
+// source pixels it was made from, compared whole, so a line rewritten in
+// place (a ring buffer, a host's reused row) is never taken for another.
+struct CachedLine {
+    int32_t firstColumn;
+    int32_t columnCount;
+    int32_t pixelCount;  // source pixels it was made from; 0: empty
+    uint32_t lastUse;
+    uint32_t *pixels;    // those pixels
+    double *values;
+};
+
+constexpr int32_t kCachedLines = 2;    // the two lines of an enlarging footprint
+constexpr int32_t kCacheMaxTaps = 4;   // longer footprints keep the gathering path
+constexpr int32_t kCachedTapDoubles = 16;
 
 // The horizontal axis laid out for the wide producer, made once per scaler.
 struct WidePlan {
@@ -45,6 +68,13 @@ struct WidePlan {
     const int32_t *windows;
     const int32_t *permutes;
     int32_t blocks;
+    // Both axes exactly 2 to 1 (every entry (1, 2, 0.5, 0), whole weight
+    // 0.5): lines take the integer route of the `halfLine` kernels.
+    bool halves;
+    // Kept lines, where the vertical axis enlarges; cacheLines false: none.
+    bool cacheLines;
+    uint32_t uses;
+    CachedLine cached[kCachedLines];
 };
 
 constexpr int32_t kWideChunk = 64;   // columns per chunk; a multiple of every lane count
@@ -53,8 +83,11 @@ constexpr int64_t kWideMaxScratch = 1 << 20;  // gathered pixels per chunk at mo
 
 // Makes the plan for a horizontal table and a vertical table of lineCount
 // lines held at most; null when the footprints are too long or memory runs
-// out (the scaler then uses the packed path).
-WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t srcWidth, int32_t dstWidth, int32_t lineCount);
+// out (the scaler then uses the packed path). Where the vertical axis
+// enlarges the plan keeps lines; where both axes halve it takes the integer
+// route.
+WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t srcWidth, int32_t dstWidth, const ScaleAxis *vertical,
+                      int32_t srcHeight, int32_t dstHeight, int32_t lineCount);
 void DeleteWidePlan(WidePlan *plan);
 
 // The phases of one line, for each lane width. `lines` and `lineWeights`
@@ -69,35 +102,65 @@ struct WideLine {
     int32_t base;         // source pixel at which the rows start
 };
 
-using WideLineProc = void (*)(uint32_t *dstRow, const WideLine &line, const WidePlan &plan, int32_t columnCount);
+// One destination line of a vertical enlargement from kept lines: the
+// leading line's values, and the trailing line's when lines is 2.
+struct CachedPass {
+    const double *values[2];
+    double lineWeights[2];
+    int32_t lines;
+    bool trailingLine;
+    int32_t firstColumn;
+};
 
-// Two lanes of SSE2.
-void ProduceWideLineSse2(uint32_t *dstRow, const WideLine &line, const WidePlan &plan, int32_t columnCount);
-// Four lanes of AVX; only where the processor and the build have it.
-void ProduceWideLineAvx(uint32_t *dstRow, const WideLine &line, const WidePlan &plan, int32_t columnCount);
-
-// The three phases of one chunk, apart, for measuring their shares.
+// The three phases of one chunk, apart, for measuring their shares; on kept
+// lines the horizontal phase is keeping a line (once per source line), the
+// vertical one reads them.
 struct WidePhases {
     void (*horizontal)(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count);
     void (*vertical)(const WideLine &line, const WidePlan &plan, int32_t column, int32_t count);
     void (*store)(uint32_t *dst, const WidePlan &plan, int32_t count);
+    // start: the chunk's first column counted from the pass's first column.
+    void (*cachedVertical)(const CachedPass &pass, const WidePlan &plan, int32_t start, int32_t count);
 };
-WidePhases WidePhasesSse2();
-WidePhases WidePhasesAvx();
 
-// The producers this build and processor can run: AVX where the build has
-// it and the processor and operating system run it; SSE2 on every x86
-// build. Null where not.
-WideLineProc WideLineAvx();
-WideLineProc WideLineSse2();
-WidePhases WidePhasesOf(WideLineProc proc);
+// The routines of one lane width.
+struct WideKernels {
+    // A line from the footprint's rows.
+    void (*line)(uint32_t *dstRow, const WideLine &line, const WidePlan &plan, int32_t columnCount);
+    // Fills a kept line's values from a row that starts at the source pixel
+    // of firstColumn.
+    void (*keepLine)(double *values, const uint32_t *row, const WidePlan &plan, int32_t firstColumn,
+                     int32_t columnCount);
+    // A line from kept lines.
+    void (*cachedLine)(uint32_t *dstRow, const CachedPass &pass, const WidePlan &plan, int32_t columnCount);
+    // A line of a plan that halves both axes, from its two source rows.
+    void (*halfLine)(uint32_t *dstRow, const uint32_t *top, const uint32_t *bottom, int32_t columnCount);
+    WidePhases phases;
+    const char *name;
+};
+
+// Two lanes of SSE2, and four lanes of AVX2 (only where the processor and
+// the build have it).
+extern const WideKernels kWideSse2;
+extern const WideKernels kWideAvx;
+
+// The kernels this build and processor can run: AVX where the build has it
+// and the processor and operating system run it; SSE2 on every x86 build.
+// Null where not.
+const WideKernels *WideKernelsAvx();
+const WideKernels *WideKernelsSse2();
 
 // The footprint's lines as the wide producers take them (their weights are
 // kept in the plan); firstColumn must be a column of the plan.
 WideLine PrepareWideLine(WidePlan &plan, const LineFootprint &line, int32_t firstColumn);
 
-// Makes one line with a wide producer from the footprint the scaler set up.
-void ProduceLineWide(WideLineProc proc, WidePlan &plan, uint32_t *dstRow, const LineFootprint &line,
+// The kept line for a row of the pass (firstColumn, columnCount), made when
+// no slot holds its pixels; never the slot `keep`.
+const CachedLine &KeptLine(const WideKernels &kernels, WidePlan &plan, const uint32_t *row, int32_t firstColumn,
+                           int32_t columnCount, const CachedLine *keep);
+
+// Makes one line with wide kernels from the footprint the scaler set up.
+void ProduceLineWide(const WideKernels &kernels, WidePlan &plan, uint32_t *dstRow, const LineFootprint &line,
                      int32_t firstColumn, int32_t columnCount);
 
 }  // namespace zl

@@ -1,4 +1,9 @@
 #include <cstdlib>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "module/cpu_features.h"
 #include "scale/scale.h"
@@ -45,9 +50,52 @@ bool PlanWindows(WidePlan &plan, int32_t dstWidth, int32_t srcWidth) {
     return true;
 }
 
+// Every entry of the axis is (1, 2, 0.5, 0) and its whole weight 0.5: each
+// destination pixel is two source pixels of weight 0.5.
+bool Halves(const ScaleAxis *table, int32_t dstSize) {
+    if (WholeWeight(table) != 0.5) return false;
+    for (int32_t i = 0; i < dstSize; ++i) {
+        const ScaleAxisEntry &e = AxisEntry(table, i);
+        if (e.wholeCount != 1 || e.advance != 2 || e.leadWeight != 0.5 || e.trailWeight != 0.0) return false;
+    }
+    return true;
+}
+
+// Whether two runs of pixels are equal: 16 bytes a step where SSE2 is there
+// (the C library's memcmp is byte by byte in some runtimes).
+bool SamePixels(const uint32_t *a, const uint32_t *b, size_t count) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 4 <= count; i += 4) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(x, y)) != 0xFFFF) return false;
+    }
+#endif
+    for (; i < count; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// The slots for kept lines: the source pixels of a whole line, and 16
+// doubles per tap for every group of 4 columns.
+bool PlanKeptLines(WidePlan &plan, int32_t srcWidth, int32_t dstWidth) {
+    const size_t groups = (static_cast<size_t>(dstWidth) + 3) / 4;
+    for (CachedLine &slot : plan.cached) {
+        slot.pixels = static_cast<uint32_t *>(std::calloc(static_cast<size_t>(srcWidth), sizeof(uint32_t)));
+        slot.values = static_cast<double *>(
+            std::calloc(groups * static_cast<size_t>(plan.taps) * kCachedTapDoubles, sizeof(double)));
+        if (slot.pixels == nullptr || slot.values == nullptr) return false;
+    }
+    plan.cacheLines = true;
+    return true;
+}
+
 }  // namespace
 
-WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t srcWidth, int32_t dstWidth, int32_t lineCount) {
+WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t srcWidth, int32_t dstWidth, const ScaleAxis *vertical,
+                      int32_t srcHeight, int32_t dstHeight, int32_t lineCount) {
+    const bool enlarging = srcHeight < dstHeight;
     int32_t taps = 1;
     for (int32_t j = 0; j < dstWidth; ++j) {
         const int32_t n = TapCount(AxisEntry(horizontal, j));
@@ -103,7 +151,9 @@ WidePlan *NewWidePlan(const ScaleAxis *horizontal, int32_t srcWidth, int32_t dst
         start += e.advance;
     }
     plan->lastTapIsCorner = lastTapIsCorner;
-    if (!PlanWindows(*plan, dstWidth, srcWidth)) {
+    plan->halves = Halves(horizontal, dstWidth) && Halves(vertical, dstHeight);
+    if (!PlanWindows(*plan, dstWidth, srcWidth) ||
+        (enlarging && taps <= kCacheMaxTaps && !PlanKeptLines(*plan, srcWidth, dstWidth))) {
         DeleteWidePlan(plan);
         return nullptr;
     }
@@ -120,32 +170,75 @@ void DeleteWidePlan(WidePlan *plan) {
     std::free(plan->lineWeights);
     std::free(const_cast<int32_t *>(plan->windows));
     std::free(const_cast<int32_t *>(plan->permutes));
+    for (CachedLine &slot : plan->cached) {
+        std::free(slot.pixels);
+        std::free(slot.values);
+    }
     std::free(plan);
 }
 
-WideLineProc WideLineAvx() {
+const WideKernels *WideKernelsAvx() {
 #if defined(ZL_WIDE_AVX)
-    if (ProcessorRunsAvx2()) return ProduceWideLineAvx;
+    if (ProcessorRunsAvx2()) return &kWideAvx;
 #endif
     return nullptr;
 }
 
-WideLineProc WideLineSse2() {
+const WideKernels *WideKernelsSse2() {
 #if defined(__SSE2__)
-    return ProduceWideLineSse2;
+    return &kWideSse2;
 #else
     return nullptr;
 #endif
 }
 
-WidePhases WidePhasesOf(WideLineProc proc) {
-    if (proc == ProduceWideLineAvx) return WidePhasesAvx();
-    return WidePhasesSse2();
+const CachedLine &KeptLine(const WideKernels &kernels, WidePlan &plan, const uint32_t *row, int32_t firstColumn,
+                           int32_t columnCount, const CachedLine *keep) {
+    const size_t lastTap = static_cast<size_t>(plan.taps - 1) * static_cast<size_t>(plan.stride);
+    const int32_t pixelCount =
+        plan.offsets[lastTap + static_cast<size_t>(firstColumn + columnCount - 1)] - plan.offsets[firstColumn] + 1;
+    const size_t bytes = static_cast<size_t>(pixelCount) * sizeof(uint32_t);
+    CachedLine *victim = nullptr;
+    for (CachedLine &slot : plan.cached) {
+        if (slot.pixelCount == pixelCount && slot.firstColumn == firstColumn && slot.columnCount == columnCount &&
+            SamePixels(slot.pixels, row, static_cast<size_t>(pixelCount))) {
+            slot.lastUse = ++plan.uses;
+            return slot;
+        }
+        if (&slot != keep && (victim == nullptr || slot.lastUse < victim->lastUse)) victim = &slot;
+    }
+    std::memcpy(victim->pixels, row, bytes);
+    victim->firstColumn = firstColumn;
+    victim->columnCount = columnCount;
+    victim->pixelCount = pixelCount;
+    victim->lastUse = ++plan.uses;
+    kernels.keepLine(victim->values, row, plan, firstColumn, columnCount);
+    return *victim;
 }
 
-void ProduceLineWide(WideLineProc proc, WidePlan &plan, uint32_t *dstRow, const LineFootprint &line,
+void ProduceLineWide(const WideKernels &kernels, WidePlan &plan, uint32_t *dstRow, const LineFootprint &line,
                      int32_t firstColumn, int32_t columnCount) {
-    proc(dstRow, PrepareWideLine(plan, line, firstColumn), plan, columnCount);
+    if (plan.halves) {
+        kernels.halfLine(dstRow, line.rows[0], line.rows[1], columnCount);
+        return;
+    }
+    if (!plan.cacheLines) {
+        kernels.line(dstRow, PrepareWideLine(plan, line, firstColumn), plan, columnCount);
+        return;
+    }
+    // An enlarging footprint: the leading line alone, or it and a trailing line.
+    const ScaleAxisEntry &v = *line.entry;
+    CachedPass pass{};
+    pass.trailingLine = v.wholeCount != -1 && v.trailWeight > 0;
+    pass.lines = pass.trailingLine ? 2 : 1;
+    pass.lineWeights[0] = v.leadWeight;
+    pass.lineWeights[1] = v.trailWeight;
+    pass.firstColumn = firstColumn;
+    const CachedLine &lead = KeptLine(kernels, plan, line.rows[0], firstColumn, columnCount, nullptr);
+    pass.values[0] = pass.values[1] = lead.values;
+    if (pass.trailingLine)
+        pass.values[1] = KeptLine(kernels, plan, line.rows[1], firstColumn, columnCount, &lead).values;
+    kernels.cachedLine(dstRow, pass, plan, columnCount);
 }
 
 WideLine PrepareWideLine(WidePlan &plan, const LineFootprint &line, int32_t firstColumn) {

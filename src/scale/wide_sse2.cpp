@@ -24,6 +24,8 @@ struct Sse2Lanes {
     static D Add(D a, D b) { return _mm_add_pd(a, b); }
     static D Sub(D a, D b) { return _mm_sub_pd(a, b); }
     static D Mul(D a, D b) { return _mm_mul_pd(a, b); }
+    // Lanes h, h + 1 of 4 int32 as doubles.
+    static D Doubles(__m128i x, int32_t h) { return _mm_cvtepi32_pd(h == 0 ? x : _mm_srli_si128(x, 8)); }
 
     // Gathers as many pixels as it does fast; the caller does the rest.
     static int32_t Gather(uint32_t *, const uint32_t *, const WidePlan &, int32_t, int32_t, int32_t, int32_t) {
@@ -40,14 +42,14 @@ struct Sse2Lanes {
     // Rounds to nearest, ties to even (the conversion's rounding in the
     // known environment), clamps by saturating packs, and gives 0 to a
     // pixel whose rounded alpha is 0 or less.
-    static void StorePixels(uint32_t *dst, const double *a, const double *b, const double *g, const double *r) {
+    static void StoreSums(uint32_t *dst, D a, D b, D g, D r) {
         const __m128i zero = _mm_setzero_si128();
-        const __m128i alpha = _mm_cvtpd_epi32(_mm_loadu_pd(a));
+        const __m128i alpha = _mm_cvtpd_epi32(a);
         const uint32_t bytes = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(alpha, zero), zero)));
         const __m128d inverse = _mm_set_pd(InverseOf(bytes >> 8 & 0xFF), InverseOf(bytes & 0xFF));
-        const __m128i blue = _mm_cvtpd_epi32(_mm_mul_pd(_mm_loadu_pd(b), inverse));
-        const __m128i green = _mm_cvtpd_epi32(_mm_mul_pd(_mm_loadu_pd(g), inverse));
-        const __m128i red = _mm_cvtpd_epi32(_mm_mul_pd(_mm_loadu_pd(r), inverse));
+        const __m128i blue = _mm_cvtpd_epi32(_mm_mul_pd(b, inverse));
+        const __m128i green = _mm_cvtpd_epi32(_mm_mul_pd(g, inverse));
+        const __m128i red = _mm_cvtpd_epi32(_mm_mul_pd(r, inverse));
         const __m128i blueGreen = _mm_unpacklo_epi32(blue, green);
         const __m128i redAlpha = _mm_unpacklo_epi32(red, alpha);
         const __m128i words = _mm_packs_epi32(_mm_unpacklo_epi64(blueGreen, redAlpha),
@@ -57,15 +59,16 @@ struct Sse2Lanes {
     }
 };
 
-}  // namespace
-
 void ProduceWideLineSse2(uint32_t *dstRow, const WideLine &line, const WidePlan &plan, int32_t columnCount) {
     ProduceWideLineWith<Sse2Lanes>(dstRow, line, plan, columnCount);
 }
 
-WidePhases WidePhasesSse2() {
-    return {GatherTaps<Sse2Lanes>, AccumulateTaps<Sse2Lanes>, StoreLine<Sse2Lanes>};
-}
+}  // namespace
+
+const WideKernels kWideSse2 = {
+    ProduceWideLineSse2, KeepLine<Sse2Lanes>, ProduceKeptLine<Sse2Lanes>, HalveLine<Sse2Lanes>,
+    {GatherTaps<Sse2Lanes>, AccumulateTaps<Sse2Lanes>, StoreLine<Sse2Lanes>, AccumulateKeptLines<Sse2Lanes>},
+    "SSE2x2"};
 
 }  // namespace zl
 
@@ -73,8 +76,7 @@ WidePhases WidePhasesSse2() {
 
 namespace zl {
 
-void ProduceWideLineSse2(uint32_t *, const WideLine &, const WidePlan &, int32_t) {}
-WidePhases WidePhasesSse2() { return {nullptr, nullptr, nullptr}; }
+const WideKernels kWideSse2 = {nullptr, nullptr, nullptr, nullptr, {nullptr, nullptr, nullptr, nullptr}, "SSE2x2"};
 
 }  // namespace zl
 

@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "fourcorner/divide.h"
 #include "fourcorner/fourcorner.h"
+#include "mix_hash.h"
 
 namespace {
 
@@ -322,12 +324,71 @@ TEST(FourCornerPlanTest, AConvexQuadCanFoldItsFirstChoice) {
     EXPECT_EQ(zl::HasFourCornerFold(&plan), 0);
 }
 
-// The resampler divides colour sums by alpha with a multiply and a shift; it
-// must agree with the plain division for every sum and alpha it can meet.
+// The resampler divides colour sums by alpha with a multiply and a shift, and
+// its fast walk all three in single precision; both must agree with the
+// plain division for every sum and alpha it can meet.
 TEST(FourCornerConversionTest, MultiplyShiftDivisionEqualsPlainDivision) {
     for (uint32_t alpha = 1; alpha < 256; ++alpha)
-        for (uint32_t sum = 0; sum < 65536; ++sum)
+        for (uint32_t sum = 0; sum < 65536; ++sum) {
             if (zl::DivideSumByAlpha(sum, alpha) != sum / alpha) FAIL() << sum << " / " << alpha;
+#if defined(__SSE2__)
+            uint32_t colour = sum / alpha < 255 ? sum / alpha : 255;
+            uint32_t expected = alpha << 24 | colour * 0x10101u;
+            __m128i lanes = _mm_setr_epi16(static_cast<int16_t>(sum), static_cast<int16_t>(sum),
+                                           static_cast<int16_t>(sum), static_cast<int16_t>(alpha << 8 | (sum & 0xFF)),
+                                           0, 0, 0, 0);
+            if (zl::PixelOfLaneSums(lanes) != expected) FAIL() << sum << " / " << alpha << " in lanes";
+#endif
+        }
+}
+
+// Both passes drawn with the plain walk and with the fast one give the same
+// pixels. The source's rows pair every two alphas (x / 2 beside y), and the
+// quads reduce, enlarge, mirror, turn, reach past the destination and are
+// cut by a window.
+TEST(FourCornerResampleTest, FastWalkGivesThePlainWalksPixels) {
+    std::vector<uint32_t> pixels(512 * 256);
+    for (uint32_t y = 0; y < 256; ++y)
+        for (uint32_t x = 0; x < 512; ++x)
+            pixels[y * 512 + x] = (x % 2 == 0 ? x / 2 : y) << 24 | (zltest::Mix(y * 512 + x) & 0xFFFFFF);
+    Layer *source = CreateCompatibleLayer(pixels.data(), 512, 256, 2048);
+    const double quads[][8] = {
+        {20, 400, 430, 5, 10, 30, 220, 200},    {430, 5, 20, 400, 220, 200, 10, 30},
+        {10, 190, 200, 3, 300, 280, 5, 20},     {-40, 150, 160, -35, -20, 10, 60, 50},
+        {100, 140, 180, 60, 30, 40, 190, 230},  {5, 440, 300, 150, 5, 15, 230, 228},
+        {0, 512, 512, 0, 0, 0, 256, 256},       {-300, 700, 500, -100, -100, -50, 280, 260},
+    };
+    for (const auto &q : quads) {
+        SCOPED_TRACE(::testing::Message() << q[0] << " " << q[4]);
+        std::vector<uint32_t> drawn[2];
+        for (zl::LineWalkKind kind : {zl::LineWalkKind::Plain, zl::LineWalkKind::Fast}) {
+            std::vector<uint32_t> &out = drawn[kind == zl::LineWalkKind::Fast];
+            out.assign(450 * 300, 0x80808080u);
+            Layer *destination = CreateCompatibleLayer(out.data(), 450, 300, 1800);
+            Layer *window = CreateClippedLayer(destination);
+            ClipLayerXYWH(window, 0, 0, 440, q[0] < 0 ? 250 : 300);
+            FourCornerPlan plan{};
+            do {
+                ASSERT_EQ(zl::PlanFourCorner(512, 256, q, q + 4, &plan), 1);
+                Layer *inter = CreateLayer(plan.interWidth, plan.interHeight, 1);
+                zl::SetupFirstPass(inter, source, &plan);
+                if (zl::HasFourCornerFold(&plan) || zl::HasSecondPassPole(&plan)) {
+                    plan.triedVariants |= 1u << (plan.variant - 1);
+                } else {
+                    ASSERT_EQ(zl::ResamplePass(inter, source, &plan, kind), 1);
+                    zl::SetupSecondPass(window, inter, &plan);
+                    ASSERT_EQ(zl::ResamplePass(window, inter, &plan, kind), 1);
+                    plan.triedVariants = zl::FourCornerAllVariants;
+                }
+                DeleteLayer(inter);
+            } while (plan.triedVariants != zl::FourCornerAllVariants);
+            DeleteLayer(window);
+            DeleteLayer(destination);
+        }
+        EXPECT_NE(drawn[1], std::vector<uint32_t>(450 * 300, 0x80808080u));
+        EXPECT_TRUE(drawn[0] == drawn[1]);
+    }
+    DeleteLayer(source);
 }
 
 TEST(FourCornerConversionTest, ConversionsNeverLeaveThe32BitRange) {

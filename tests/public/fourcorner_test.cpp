@@ -285,8 +285,8 @@ double Coverage(const Quad &q, int32_t px, int32_t py) {
 }
 
 // An opaque source drawn onto quads whose plans meet a pole (a second-pass
-// denominator that vanishes inside a line), strong perspective and slanted
-// edges across enlarged lines: the total alpha follows the covered area,
+// denominator that vanishes inside a line), strong perspective, slanted
+// edges across enlarged lines and a sharp corner: the total alpha follows the covered area,
 // pixels well inside are opaque, and pixels whose neighbours are all outside
 // stay untouched.
 TEST(FourCornerMapTest, DrawnAlphaFollowsTheCoverage) {
@@ -297,6 +297,8 @@ TEST(FourCornerMapTest, DrawnAlphaFollowsTheCoverage) {
         {9, 5, {{6, 6, 4, 4}, {0, 7, 7, 6}}},    // plan 2 has a pole
         {12, 2, {{0, 3, 4, 5}, {2, 1, 1, 9}}},   // likewise
         {4, 3, {{20, 70, 60, 2}, {2, 16, 70, 50}}},  // lines enlarged across slanted edges
+        // A sharp corner: plan 2, first by score, takes a column nearly along x.
+        {7, 5, {{86.04, 89.41, 150.54, 85.53}, {89.32, 86.13, 88.95, 150.51}}},
     };
     for (const Case &c : cases) {
         LayerRect r{};
@@ -306,17 +308,23 @@ TEST(FourCornerMapTest, DrawnAlphaFollowsTheCoverage) {
         HostCanvas source(c.sw, c.sh, 0xFF336699u);
         HostCanvas destination(r.right - r.left, r.bottom - r.top);
         ASSERT_EQ(Map(destination, source, c.q), 1);
+        // Coverage with a border of one pixel around the destination.
+        int32_t gw = destination.width() + 2;
+        std::vector<double> grid(static_cast<size_t>(gw) * (destination.height() + 2));
+        for (size_t i = 0; i < grid.size(); ++i)
+            grid[i] = Coverage(local, static_cast<int32_t>(i % gw) - 1, static_cast<int32_t>(i / gw) - 1);
+        auto cover = [&](int32_t x, int32_t y) { return grid[static_cast<size_t>(y + 1) * gw + x + 1]; };
         double drawn = 0, covered = 0;
         for (int32_t y = 0; y < destination.height(); ++y)
             for (int32_t x = 0; x < destination.width(); ++x) {
-                double alpha = destination.at(x, y) >> 24, cover = Coverage(local, x, y);
+                double alpha = destination.at(x, y) >> 24;
                 drawn += alpha;
-                covered += 255 * cover;
+                covered += 255 * cover(x, y);
                 double least = 1, most = 0;
                 for (int32_t dy = -1; dy <= 1; ++dy)
                     for (int32_t dx = -1; dx <= 1; ++dx) {
-                        least = std::min(least, Coverage(local, x + dx, y + dy));
-                        most = std::max(most, Coverage(local, x + dx, y + dy));
+                        least = std::min(least, cover(x + dx, y + dy));
+                        most = std::max(most, cover(x + dx, y + dy));
                     }
                 EXPECT_TRUE(least < 1 || alpha >= 240) << c.sw << "x" << c.sh << " hole at " << x << "," << y;
                 EXPECT_TRUE(most > 0 || alpha <= 8) << c.sw << "x" << c.sh << " spill at " << x << "," << y;

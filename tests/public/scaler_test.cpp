@@ -303,12 +303,14 @@ TEST(ScaleScanline, TwoLinesToFourFollowTheTrace) {
 
 // A whole image scaled in copy mode with the driving loop, checking the
 // protocol: source lines fed in order, each at least once, never past the
-// last; every destination line produced exactly once.
-std::vector<uint32_t> ScaleCopyMode(const std::vector<uint32_t> &src, int32_t sw, int32_t sh, int32_t dw, int32_t dh) {
+// last; every destination line produced exactly once. oneRow: the host
+// copies every source line into one buffer of its own and passes that.
+std::vector<uint32_t> ScaleCopyMode(const std::vector<uint32_t> &src, int32_t sw, int32_t sh, int32_t dw, int32_t dh,
+                                    bool oneRow = false) {
     ScalerRef s = MakeScaler(sw, sh, dw, dh);
     EXPECT_TRUE(s);
     if (!s) return {};
-    std::vector<uint32_t> dst(static_cast<size_t>(dw) * dh + 1, 0xDEADBEEFu);
+    std::vector<uint32_t> dst(static_cast<size_t>(dw) * dh + 1, 0xDEADBEEFu), hostRow(static_cast<size_t>(sw));
     std::vector<int> fed(sh, 0);
     int32_t y = 0, line = 0;
     for (;;) {
@@ -316,7 +318,12 @@ std::vector<uint32_t> ScaleCopyMode(const std::vector<uint32_t> &src, int32_t sw
         EXPECT_LE(line, dh);
         if (y >= sh || line > dh) break;
         ++fed[y];
-        ScaleScanline(&dst[static_cast<size_t>(line) * dw], &src[static_cast<size_t>(y) * sw], s.get());
+        const uint32_t *srcRow = &src[static_cast<size_t>(y) * sw];
+        if (oneRow) {
+            std::copy_n(srcRow, sw, hostRow.begin());
+            srcRow = hostRow.data();
+        }
+        ScaleScanline(&dst[static_cast<size_t>(line) * dw], srcRow, s.get());
         if (s->needInput) ++y;
         if (s->outputReady) ++line;
         if (!s->needInput && !s->outputReady) break;
@@ -368,6 +375,7 @@ std::vector<uint32_t> RandomImage(int32_t w, int32_t h, uint32_t seed) {
 const int32_t kSizePairs[][4] = {
     {5, 5, 2, 2}, {2, 2, 4, 4}, {7, 10, 3, 4}, {3, 4, 7, 9}, {9, 3, 4, 8}, {1, 1, 3, 3},
     {6, 6, 6, 6}, {13, 11, 13, 5}, {4, 7, 4, 7}, {16, 9, 5, 1}, {1, 5, 4, 2}, {2, 2, 3, 3},
+    {18, 6, 9, 3}, {6, 5, 13, 12},
 };
 
 TEST(ScaleScanline, CopyModeAndInPlaceModeGiveTheSamePixels) {
@@ -377,6 +385,7 @@ TEST(ScaleScanline, CopyModeAndInPlaceModeGiveTheSamePixels) {
         std::vector<uint32_t> copied = ScaleCopyMode(src, p[0], p[1], p[2], p[3]);
         std::vector<uint32_t> inPlace = ScaleInPlace(src, p[0], p[1], p[2], p[3]);
         EXPECT_EQ(copied, inPlace);
+        EXPECT_EQ(ScaleCopyMode(src, p[0], p[1], p[2], p[3], true), copied) << "every line fed from one host buffer";
     }
 }
 
