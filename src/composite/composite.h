@@ -10,7 +10,7 @@ namespace zl {
 
 // Output pixels that a blend of several passes finishes before it goes on to
 // the next stretch, so that the stretch stays in cache between the passes.
-constexpr int32_t kStretchPixels = 256;
+constexpr int32_t kStretchPixels = 1024;
 
 // One row: out[x] = TableComposite(top[x], bottom[x]), in the plain order's
 // results also when out overlaps top or bottom;

@@ -1,5 +1,6 @@
 // A stack of layers with per-layer opacity composited into one output.
 #include <cstdlib>
+#include <cstring>
 
 #include "composite/composite.h"
 #include "layer/layer.h"
@@ -77,6 +78,34 @@ void StackRowPixelByPixel(uint32_t *outRow, int32_t width, const StackedLayer *s
     }
 }
 
+// True when every pixel of pixels[0, n) has alpha 255. Stops at the first
+// 16 that do not all have it.
+bool AllOpaque(const uint32_t *pixels, int32_t n) {
+    int32_t x = 0;
+    for (; x + 16 <= n; x += 16) {
+        uint32_t all = 0xFFFFFFFFu;
+        for (int32_t i = 0; i < 16; ++i) all &= pixels[x + i];
+        if ((all >> 24) != 255) return false;
+    }
+    uint32_t all = 0xFFFFFFFFu;
+    for (; x < n; ++x) all &= pixels[x];
+    return (all >> 24) == 255;
+}
+
+// The layers of the stack that show over out[x, x + m): from the topmost
+// layer at full opacity that is opaque over the whole stretch, which is
+// then copied into it (what lies beneath an opaque pixel never shows, so
+// neither the output nor the layers beneath it are read), or from the first.
+int32_t FirstShowingLayer(uint32_t *out, const StackedLayer *stacked, int32_t n, int32_t x, int32_t m) {
+    for (int32_t k = n - 1; k >= 0; --k) {
+        const StackedLayer &s = stacked[k];
+        if (s.opacity != 255 || s.rowWidth < x + m || !AllOpaque(s.row + x, m)) continue;
+        std::memcpy(out + x, s.row + x, static_cast<size_t>(m) * sizeof(uint32_t));
+        return k + 1;
+    }
+    return 0;
+}
+
 bool AnyRowNear(const uint32_t *outRow, const StackedLayer *stacked, int32_t n) {
     for (int32_t k = 0; k < n; ++k) {
         if (stacked[k].rowWidth > 0 && ReadsNearWrites(outRow, stacked[k].row, kStretchPixels)) return true;
@@ -87,7 +116,8 @@ bool AnyRowNear(const uint32_t *outRow, const StackedLayer *stacked, int32_t n) 
 // Each layer goes over the output row where it has pixels: a layer smaller
 // than the output leaves the rest of the output as it is, as a transparent
 // pixel would, and is never read beyond its visible part. The stack is
-// applied a stretch of the row at a time, so the output stays in cache; a
+// applied a stretch of the row at a time, so the output stays in cache,
+// from the topmost layer that hides all beneath it over the stretch; a
 // layer row closer to the output row than a stretch could read a pixel that
 // another layer of the same stretch has already changed, or not yet, where
 // the one-pixel-at-a-time order differs, so such rows go pixel by pixel.
@@ -97,7 +127,7 @@ void StackRow(uint32_t *outRow, int32_t y, int32_t width, StackedLayer *stacked,
         StackRowPixelByPixel(outRow, width, stacked, n);
     } else {
         for (int32_t x = 0; x < width; x += kStretchPixels) {
-            for (int32_t k = 0; k < n; ++k) {
+            for (int32_t k = FirstShowingLayer(outRow, stacked, n, x, Min32(kStretchPixels, width - x)); k < n; ++k) {
                 int32_t m = Min32(kStretchPixels, stacked[k].rowWidth - x);
                 if (m > 0) StackLayerOnto(outRow, stacked[k], x, m);
             }

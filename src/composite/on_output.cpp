@@ -1,3 +1,5 @@
+#include <cstdint>
+
 #include "composite/composite.h"
 #include "layer/layer.h"
 
@@ -7,6 +9,18 @@ namespace {
 
 uint32_t *RegionPixel(uint32_t *first, int32_t rowBytes, const LayerRect &from, const LayerRect &at) {
     return PixelAddress(first, rowBytes, WrapSub(at.left, from.left), WrapSub(at.top, from.top));
+}
+
+// True when the rows of all three follow one another with no gap, and are
+// together long enough to be stored past the caches as one run: visited in
+// the same order, the pixels are those of the row-by-row loop, and a long
+// output apart from its inputs need not be read into the caches only to be
+// overwritten.
+bool IsOneLongRun(const LayerAccess &rows, int32_t bottomRowBytes) {
+    int64_t rowBytes = static_cast<int64_t>(rows.width) * 4;
+    int64_t pixels = static_cast<int64_t>(rows.width) * rows.height;
+    return rows.rowBytes == rowBytes && rows.rowBytes2 == rowBytes && bottomRowBytes == rowBytes &&
+           pixels >= kStreamedRunPixels && pixels <= INT32_MAX;
 }
 
 // Composites where the output, the top and the bottom all overlap. Both
@@ -22,6 +36,11 @@ bool CompositeCommonPart(const LayerAccess &top, const LayerAccess &bottom) {
     rows.pixels = RegionPixel(top.pixels, top.rowBytes, top.region, common);
     rows.pixels2 = RegionPixel(top.pixels2, top.rowBytes2, top.region, common);
     const uint32_t *bottomRow = RegionPixel(bottom.pixels2, bottom.rowBytes2, bottom.region, common);
+    if (IsOneLongRun(rows, bottom.rowBytes2) && rows.pixels != rows.pixels2 && rows.pixels != bottomRow) {
+        CompositeRunStreamed(rows.pixels2, bottomRow, rows.pixels,
+                             static_cast<int32_t>(static_cast<int64_t>(rows.width) * rows.height));
+        return true;
+    }
     ForEachRow(rows, [&](uint32_t *outRow, uint32_t *topRow) {
         CompositeRowInto(outRow, topRow, bottomRow, rows.width);
         bottomRow = NextRow(bottomRow, bottom.rowBytes2);

@@ -52,13 +52,14 @@ void RunForm(Form form, const Set &set, const uint32_t *top, const uint32_t *bot
     }
 }
 
-// A copy of pixels whose first pixel lies on a 64-byte boundary, so that
-// the blocks of every packed set begin at it.
+// A copy of pixels whose first pixel lies `offset` bytes past a 4 KiB
+// boundary (64 bytes by default, so that the blocks of every packed set
+// begin at it).
 class Aligned {
 public:
-    explicit Aligned(const Pixels &from) : store_(from.size() + 16) {
+    explicit Aligned(const Pixels &from, uint32_t offset = 64) : store_(from.size() + 2048) {
         auto at = reinterpret_cast<uintptr_t>(store_.data());
-        first_ = store_.data() + ((64 - at % 64) % 64) / sizeof(uint32_t);
+        first_ = store_.data() + ((4096 - at % 4096) % 4096 + offset) / sizeof(uint32_t);
         std::copy(from.begin(), from.end(), first_);
         size_ = from.size();
     }
@@ -72,17 +73,24 @@ private:
     size_t size_;
 };
 
-// Every packed set against the plain loops, each into an output of its own.
-void ExpectFormEqual(Form form, const Pixels &top, const Pixels &bottom, uint32_t opacity) {
+// Every packed set against the plain loops, each into an output of its own:
+// one well apart from the inputs modulo 4 KiB and, unless `oneOutput`, one
+// just past them, which the runs read a block ahead for.
+void ExpectFormEqual(Form form, const Pixels &top, const Pixels &bottom, uint32_t opacity, bool oneOutput = false) {
     int32_t n = static_cast<int32_t>(top.size());
     Pixels plain(top.size(), 0xDEADBEEF);
     RunForm(form, zl::kPlainRuns, top.data(), bottom.data(), plain.data(), n, opacity);
+    Aligned placedTop(top, 0), placedBottom(bottom, 1024);
     for (const Set *set : PackedSets()) {
-        Aligned fast(Pixels(top.size(), 0xDEADBEEF));
-        RunForm(form, *set, top.data(), bottom.data(), fast.data(), n, opacity);
-        for (size_t i = 0; i < top.size(); ++i) {
-            ASSERT_EQ(fast[i], plain[i]) << std::hex << "top " << top[i] << " bottom " << bottom[i] << " opacity "
-                                         << opacity << " form " << static_cast<int>(form) << " " << set->name;
+        for (uint32_t outAt : {2048u, 32u}) {
+            if (oneOutput && outAt == 32) continue;
+            Aligned fast(Pixels(top.size(), 0xDEADBEEF), outAt);
+            RunForm(form, *set, placedTop.data(), placedBottom.data(), fast.data(), n, opacity);
+            for (size_t i = 0; i < top.size(); ++i) {
+                ASSERT_EQ(fast[i], plain[i]) << std::hex << "top " << top[i] << " bottom " << bottom[i] << " opacity "
+                                             << opacity << " form " << static_cast<int>(form) << " " << set->name
+                                             << " out at " << outAt;
+            }
         }
     }
 }
@@ -133,7 +141,7 @@ TEST(CompositeRun, EveryOpacityOverEveryAlphaPair) {
     }
     for (uint32_t o = 0; o < 256; ++o) {
         for (Form form : {Form::FadedTop, Form::FadedBottom, Form::Fade}) {
-            ExpectFormEqual(form, top, bottom, o);
+            ExpectFormEqual(form, top, bottom, o, true);
             if (HasFatalFailure()) return;
         }
     }
@@ -328,6 +336,26 @@ TEST(CompositeRun, OverlappingWindowsOfOneBufferGiveThePlainOrdersResult) {
                                                << " form " << static_cast<int>(form) << " " << set->name;
                     }
                 }
+            }
+        }
+    }
+}
+
+// The bottom 8 KiB after out in one buffer, so that out lies just past it
+// modulo 4 KiB, and the top a few pixels before out: the read ahead that the
+// bottom's place calls for would miss the top's pixels that out has changed.
+TEST(CompositeRun, ReadingAheadKeepsThePlainOrder) {
+    constexpr int32_t kCount = 301, kBottomAt = 2048;
+    std::mt19937 gen(3);
+    const Pixels original = RandomPixels(gen, kBottomAt + kCount + 64);
+    for (int32_t past = 0; past <= 40; ++past) {
+        for (Form form : kForms) {
+            Pixels plain = original, fast = original;
+            RunForm(form, zl::kPlainRuns, &plain[0], &plain[kBottomAt], &plain[past], kCount, 99);
+            for (const Set *set : PackedSets()) {
+                RunForm(form, *set, &fast[0], &fast[kBottomAt], &fast[past], kCount, 99);
+                ASSERT_EQ(fast, plain) << "past " << past << " form " << static_cast<int>(form) << " " << set->name;
+                fast = original;
             }
         }
     }

@@ -206,6 +206,33 @@ void CompositeInDocumentedOrder(std::vector<uint32_t> &buffer, int32_t stride, i
     }
 }
 
+// Layers large enough, with rows back to back, to be composited as one run
+// stored past the caches: apart, and with the output three rows below the
+// top in one buffer, where later rows read what earlier rows wrote.
+TEST(CompositLayers, OutputOfLargeLayersWithRowsBackToBack) {
+    constexpr int32_t kW = 1024, kH = 512;
+    for (bool shared : {false, true}) {
+        HostCanvas canvas(kW, kH + 3), bottom(kW, kH), apart(kW, kH);
+        Pattern(canvas, 7);
+        Pattern(bottom, 8);
+        Layer *top = CreateClippedLayer(canvas.layer());
+        Layer *output = shared ? CreateClippedLayer(canvas.layer()) : apart.layer();
+        ClipLayerXYWH(top, 0, 0, kW, kH);
+        if (shared) ClipLayerXYWH(output, 0, 3, kW, kH);
+        std::vector<uint32_t> in = canvas.raw(), out = shared ? in : apart.raw();
+        const size_t outAt = shared ? 3 * kW : 0;
+        for (size_t i = 0; i < static_cast<size_t>(kW) * kH; ++i) {
+            uint32_t t = shared ? out[i] : in[i];
+            out[outAt + i] = CompositPel(t, bottom.raw()[i]);
+        }
+        EXPECT_EQ(CompositOnOutputLayer(top, bottom.layer(), output), 1);
+        const std::vector<uint32_t> &got = shared ? canvas.raw() : apart.raw();
+        for (size_t i = 0; i < out.size(); ++i) ASSERT_EQ(Hex(got[i]), Hex(out[i])) << shared << " at " << i;
+        if (shared) DeleteLayer(output);
+        DeleteLayer(top);
+    }
+}
+
 TEST(CompositLayers, OverlappingWindowsOfOneBufferFollowTheDocumentedOrder) {
     struct Case {
         int32_t topX, topY, bottomX, bottomY;

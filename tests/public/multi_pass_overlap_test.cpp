@@ -19,8 +19,8 @@ using zltest::HostCanvas;
 using zltest::Mix;
 using zltest::ReferenceOver;
 
-constexpr int32_t kCanvasW = 330, kCanvasH = 10;
-constexpr int32_t kW = 300, kH = 4;
+constexpr int32_t kCanvasW = 1100, kCanvasH = 10;
+constexpr int32_t kW = 1050, kH = 4;
 constexpr int32_t kBaseX = 12, kBaseY = 3;
 
 uint32_t Fade(uint32_t pixel, uint32_t opacity) { return (pixel & 0x00FFFFFFu) | ((opacity * (pixel >> 24) / 255) << 24); }

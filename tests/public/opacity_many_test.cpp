@@ -206,6 +206,26 @@ TEST(CompositMany, SmallerLayersContributeOnlyWhereTheyHavePixels) {
     EXPECT_EQ(output2.at(2, 2), 0x22222222u);
 }
 
+// Rows wide enough for whole blocks: the stack over the part that every
+// layer covers, the rest where only wider layers reach, and an opaque layer
+// that hides what lies beneath it.
+TEST(CompositMany, WideRowsWithANarrowLayerAndAnOpaqueOne) {
+    HostCanvas output(53, 4), base(53, 4), narrow(37, 4), opaque(53, 2, 0xFF336699), over(53, 4);
+    Pattern(base, 21);
+    Pattern(narrow, 22);
+    Pattern(over, 23);
+    opaque.raw()[2 * 53 - 1] = 0xFE336699;  // the second row is not opaque to its end
+    std::vector<HostCanvas *> canvases = {&base, &narrow, &opaque, &over, &narrow};
+    std::vector<CompositEntry> entries = {{base.layer(), 255},
+                                          {narrow.layer(), 255},
+                                          {opaque.layer(), 255},
+                                          {over.layer(), 140},
+                                          {narrow.layer(), 255}};
+    std::vector<uint32_t> expected = ExpectedStack(output, entries, canvases);
+    EXPECT_EQ(CompositMany(output.layer(), entries.data(), 5), 1);
+    for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(Hex(output.raw()[i]), Hex(expected[i])) << i;
+}
+
 TEST(CompositMany, ALayerWhoseAccessFailsIsSkipped) {
     HostCanvas output(4, 4), base(4, 4), over(4, 4, 0x80FF0000), far(4, 4, 0xFFFFFFFF);
     Pattern(base, 14);
