@@ -309,22 +309,6 @@ double MemcpyMs() {
     return best * 1e3;
 }
 
-// Runs the benchmark's iterations, each op() timed on its own. Returns the
-// fastest iteration in milliseconds.
-template <class Op>
-double TimeIterations(benchmark::State &state, Op op) {
-    double best = 1e30;
-    for (auto _ : state) {
-        Clock::time_point t0 = Clock::now();
-        op();
-        benchmark::ClobberMemory();
-        double seconds = Seconds(t0, Clock::now());
-        state.SetIterationTime(seconds);
-        best = std::min(best, seconds);
-    }
-    return best * 1e3;
-}
-
 // An operation that writes over one of its inputs needs that input put back
 // before each frame, from a pristine copy. The copy's lines are then dropped
 // from the caches again (clflush, untimed), so that the frame finds the
@@ -346,6 +330,13 @@ double TimeIterations(benchmark::State &state, Restore restore, Op op) {
         best = std::min(best, seconds);
     }
     return best * 1e3;
+}
+
+// Runs the benchmark's iterations, each op() timed on its own. Returns the
+// fastest iteration in milliseconds.
+template <class Op>
+double TimeIterations(benchmark::State &state, Op op) {
+    return TimeIterations(state, [] {}, op);
 }
 
 // Puts a frame back from its pristine copy and drops the copy from the
