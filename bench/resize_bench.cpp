@@ -19,15 +19,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "ZantrelLayer.h"
+#include "resize_frame.h"
 
 namespace {
 
-constexpr uint32_t kSeed = 0x52455A45u;
 
 struct Size {
     int32_t width;
@@ -40,18 +39,7 @@ struct Target {
 const Target kTargets[] = {
     {{1920, 1080}, {960, 540}}, {{1920, 1080}, {1280, 720}}, {{1920, 1080}, {3840, 2160}}, {{1280, 720}, {640, 360}}};
 
-// Random colours; a tenth of the pixels transparent, a tenth translucent.
-std::vector<uint32_t> SourceFrame(Size size) {
-    std::mt19937 gen(kSeed);
-    std::vector<uint32_t> pixels(static_cast<size_t>(size.width) * size.height);
-    for (uint32_t &p : pixels) {
-        uint32_t r = gen();
-        uint32_t pick = gen() % 10;
-        uint32_t alpha = pick == 0 ? 0 : pick == 1 ? (r >> 24) : 255;
-        p = alpha << 24 | (r & 0xFFFFFF);
-    }
-    return pixels;
-}
+std::vector<uint32_t> SourceFrame(Size size) { return RandomResizeSource(size.width, size.height); }
 
 void SetRate(benchmark::State &state, const Size &size) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * size.width * size.height);

@@ -17,11 +17,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "module/fp_env.h"
+#include "resize_frame.h"
 #include "scale/scale.h"
 #include "scale/wide.h"
 
@@ -29,17 +29,7 @@ namespace {
 
 constexpr int32_t kSrcWidth = 1920, kSrcHeight = 1080;
 
-std::vector<uint32_t> SourceFrame() {
-    std::mt19937 gen(0x52455A45u);
-    std::vector<uint32_t> pixels(static_cast<size_t>(kSrcWidth) * kSrcHeight);
-    for (uint32_t &p : pixels) {
-        uint32_t r = gen();
-        uint32_t pick = gen() % 10;
-        uint32_t alpha = pick == 0 ? 0 : pick == 1 ? (r >> 24) : 255;
-        p = alpha << 24 | (r & 0xFFFFFF);
-    }
-    return pixels;
-}
+std::vector<uint32_t> SourceFrame() { return RandomResizeSource(kSrcWidth, kSrcHeight); }
 
 // Each destination line's footprint rows, straight from the frame.
 struct Frame {
