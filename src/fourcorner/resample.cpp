@@ -145,6 +145,15 @@ struct LineSetup {
 // The walk's state is never reached through the output pixels: the member
 // functions take `this` as restrict, so that a stored pixel does not make
 // the compiler reload the state.
+// The walk's members do not alias the lines it reads and writes, which GCC
+// learns from a restrict-qualified this. Clang (the fuzzing build) does not
+// let such a member call the members of its sums, so it goes without.
+#if defined(__clang__)
+#define ZL_WALK_RESTRICT
+#else
+#define ZL_WALK_RESTRICT __restrict__
+#endif
+
 class LineWalk {
 public:
     LineWalk(const LineSetup &line, int32_t first, int64_t skip, int64_t remaining)
@@ -154,25 +163,25 @@ public:
 
     // Walks the line from an output sample that is already `covered` / 255
     // used up.
-    void Run(uint32_t covered) __restrict__;
+    void Run(uint32_t covered) ZL_WALK_RESTRICT;
 
 private:
-    bool LoadPiece(int32_t iStart) __restrict__;
-    uint32_t Sample(int32_t j) const __restrict__ {
+    bool LoadPiece(int32_t iStart) ZL_WALK_RESTRICT;
+    uint32_t Sample(int32_t j) const ZL_WALK_RESTRICT {
         if (j < 0 || j >= line_.readable) return 0;
         return *reinterpret_cast<const uint32_t *>(line_.inLine + static_cast<intptr_t>(j) * line_.inSampleStep);
     }
-    void Store() __restrict__;
-    bool Emit() __restrict__;
-    void Finish() __restrict__ {
+    void Store() ZL_WALK_RESTRICT;
+    bool Emit() ZL_WALK_RESTRICT;
+    void Finish() ZL_WALK_RESTRICT {
         if (skip_ == 0) Store();
     }
-    bool Advance() __restrict__;
+    bool Advance() ZL_WALK_RESTRICT;
     // Input sample j, extent w, before the output sample that starts u into
     // it: the value at that output sample's centre.
-    void Interpolate() __restrict__;
-    bool IsLastSample() const __restrict__ { return j_ + 1 >= line_.sampleCount; }
-    bool RunReducing(uint32_t &room) __restrict__;
+    void Interpolate() ZL_WALK_RESTRICT;
+    bool IsLastSample() const ZL_WALK_RESTRICT { return j_ + 1 >= line_.sampleCount; }
+    bool RunReducing(uint32_t &room) ZL_WALK_RESTRICT;
 
     const LineSetup &line_;
     const PieceLayout &pieces_;
@@ -193,7 +202,7 @@ private:
     bool reducing_ = false;  // every sample of the current piece fits in one output sample
 };
 
-inline __attribute__((always_inline)) bool LineWalk::LoadPiece(int32_t iStart) __restrict__ {
+inline __attribute__((always_inline)) bool LineWalk::LoadPiece(int32_t iStart) ZL_WALK_RESTRICT {
     while (++piece_ < pieces_.count) {
         SegmentSteps steps =
             StepSegment(line_.knots[pieces_.endKnots[piece_]].s, iStart, line_.sampleCount, line_.reversed, *line_.fn);
@@ -214,7 +223,7 @@ inline __attribute__((always_inline)) bool LineWalk::LoadPiece(int32_t iStart) _
     return false;
 }
 
-inline __attribute__((always_inline)) void LineWalk::Store() __restrict__ {
+inline __attribute__((always_inline)) void LineWalk::Store() ZL_WALK_RESTRICT {
     if (index_ < line_.storeLo || index_ >= line_.storeHi) return;
     uint32_t pixel = sums_.Pixel();
     if (pixel != 0)
@@ -222,7 +231,7 @@ inline __attribute__((always_inline)) void LineWalk::Store() __restrict__ {
 }
 
 // The current output sample is complete. False when the line has ended.
-inline __attribute__((always_inline)) bool LineWalk::Emit() __restrict__ {
+inline __attribute__((always_inline)) bool LineWalk::Emit() ZL_WALK_RESTRICT {
     if (skip_ > 0) {
         --skip_;
         return true;
@@ -238,7 +247,7 @@ inline __attribute__((always_inline)) bool LineWalk::Emit() __restrict__ {
 static uint64_t ExtentOf(int64_t whole) { return whole < 0 ? 0 : static_cast<uint64_t>(whole); }
 
 // Next input sample. False when the line's input is used up.
-inline __attribute__((always_inline)) bool LineWalk::Advance() __restrict__ {
+inline __attribute__((always_inline)) bool LineWalk::Advance() ZL_WALK_RESTRICT {
     ++j_;
     if (--pieceLeft_ == 0) {
         // A new piece starts with its own first difference: stepping it once
@@ -254,7 +263,7 @@ inline __attribute__((always_inline)) bool LineWalk::Advance() __restrict__ {
     return true;
 }
 
-inline __attribute__((always_inline)) void LineWalk::Interpolate() __restrict__ {
+inline __attribute__((always_inline)) void LineWalk::Interpolate() ZL_WALK_RESTRICT {
     // Twice the centre's offset into sample j, against twice the half-way
     // point w: past it the value moves toward sample j + 1, before it toward
     // j - 1, in proportion to the distance in input samples.
@@ -273,7 +282,7 @@ inline __attribute__((always_inline)) void LineWalk::Interpolate() __restrict__ 
 // the next with its rest. The same steps as the general walk, with its state
 // in registers and the extents in 32 bits, which hold them there. False when
 // the line has ended.
-inline __attribute__((always_inline)) bool LineWalk::RunReducing(uint32_t &room) __restrict__ {
+inline __attribute__((always_inline)) bool LineWalk::RunReducing(uint32_t &room) ZL_WALK_RESTRICT {
     int32_t count = pieceLeft_ - 1;
     if (line_.readable - j_ < count) count = line_.readable - j_;
     if (count <= 0) return true;
@@ -329,7 +338,7 @@ inline __attribute__((always_inline)) bool LineWalk::RunReducing(uint32_t &room)
     return !ended;
 }
 
-void LineWalk::Run(uint32_t covered) __restrict__ {
+void LineWalk::Run(uint32_t covered) ZL_WALK_RESTRICT {
     if (!LoadPiece(0)) return;
     if (static_cast<int64_t>(e1_) > int64_t{255} << 16) {
         // An enlarged line: its sample boundaries are rounded up, like its
