@@ -53,6 +53,7 @@ ZL_PACKED Vec Unpacklo16(Vec a, Vec b) { return _mm256_unpacklo_epi16(a, b); }
 ZL_PACKED Vec Unpackhi16(Vec a, Vec b) { return _mm256_unpackhi_epi16(a, b); }
 ZL_PACKED Vec Cmpeq16(Vec a, Vec b) { return _mm256_cmpeq_epi16(a, b); }
 ZL_PACKED Vec Max16(Vec a, Vec b) { return _mm256_max_epi16(a, b); }
+ZL_PACKED uint32_t FirstPixel(Vec v) { return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm256_castsi256_si128(v))); }
 ZL_PACKED bool AllLanes(Vec mask) { return _mm256_movemask_epi8(mask) == -1; }
 ZL_PACKED bool NoLanes(Vec mask) { return _mm256_movemask_epi8(mask) == 0; }
 
