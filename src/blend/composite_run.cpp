@@ -27,6 +27,13 @@ void FadeRunPlain(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opa
     for (int32_t i = 0; i < count; ++i) out[i] = FadeAlpha(in[i], o);
 }
 
+bool AllOpaquePlain(const uint32_t *pixels, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        if ((pixels[i] >> 24) != 255) return false;
+    }
+    return true;
+}
+
 bool ReadsNearWrites(const uint32_t *out, const uint32_t *in, int32_t pixels) {
     uintptr_t span = static_cast<uintptr_t>(pixels) * sizeof(uint32_t);
     uintptr_t o = reinterpret_cast<uintptr_t>(out), i = reinterpret_cast<uintptr_t>(in);
@@ -35,7 +42,7 @@ bool ReadsNearWrites(const uint32_t *out, const uint32_t *in, int32_t pixels) {
 
 const CompositeRunSet kPlainRuns = {"plain",           CompositeRunPlain, CompositeRunFadedPlain,
                                     CompositeRunFadedBottomPlain, FadeRunPlain,
-                                    CompositeRunPlain};
+                                    CompositeRunPlain, AllOpaquePlain};
 
 namespace {
 
@@ -81,6 +88,8 @@ void FadeRunFast(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opac
 void CompositeRunStreamed(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count) {
     selected->compositeStreamed(top, bottom, out, count);
 }
+
+bool AllOpaqueFast(const uint32_t *pixels, int32_t count) { return selected->allOpaque(pixels, count); }
 
 
 }  // namespace zl

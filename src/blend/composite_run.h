@@ -19,6 +19,7 @@ struct CompositeRunSet {
     void (*fade)(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opacity);
     // composite storing whole 64-byte lines past the caches.
     void (*compositeStreamed)(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count);
+    bool (*allOpaque)(const uint32_t *pixels, int32_t count);
 };
 
 // A run of at least this many bytes written in one call apart from its
@@ -70,6 +71,10 @@ void FadeRunFast(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opac
 // kStreamedRunPixels); the same pixels.
 void CompositeRunStreamed(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count);
 
+// True when every pixel of pixels[0, count) has alpha 255 (also when count
+// is 0 or less). Stops within a block of the first that does not.
+bool AllOpaqueFast(const uint32_t *pixels, int32_t count);
+
 // The plain one-pixel-at-a-time loops, the reference for the fast ones.
 void CompositeRunPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count);
 void CompositeRunFadedPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
@@ -77,6 +82,7 @@ void CompositeRunFadedPlain(const uint32_t *top, const uint32_t *bottom, uint32_
 void CompositeRunFadedBottomPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
                                   uint32_t opacity);
 void FadeRunPlain(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opacity);
+bool AllOpaquePlain(const uint32_t *pixels, int32_t count);
 
 // True when in lies less than `pixels` pixels from out, either way (equal
 // included). Operations that take several passes over `pixels` pixels of out

@@ -81,7 +81,7 @@ ZL_PACKED Vec Greens(Vec first, Vec second) {
 }  // namespace
 
 const CompositeRunSet kPackedAvx2Runs = {"avx2",          PackedComposite,        PackedFaded, PackedFadedBottom,
-                                         PackedFade,      PackedCompositeStreamed};
+                                         PackedFade,      PackedCompositeStreamed, PackedAllOpaque};
 
 }  // namespace zl
 

@@ -68,7 +68,7 @@ ZL_PACKED Vec Greens(Vec first, Vec second) {
 }  // namespace
 
 const CompositeRunSet kPackedSse2Runs = {"sse2",          PackedComposite,        PackedFaded, PackedFadedBottom,
-                                         PackedFade,      PackedCompositeStreamed};
+                                         PackedFade,      PackedCompositeStreamed, PackedAllOpaque};
 
 }  // namespace zl
 

@@ -78,20 +78,6 @@ void StackRowPixelByPixel(uint32_t *outRow, int32_t width, const StackedLayer *s
     }
 }
 
-// True when every pixel of pixels[0, n) has alpha 255. Stops at the first
-// 16 that do not all have it.
-bool AllOpaque(const uint32_t *pixels, int32_t n) {
-    int32_t x = 0;
-    for (; x + 16 <= n; x += 16) {
-        uint32_t all = 0xFFFFFFFFu;
-        for (int32_t i = 0; i < 16; ++i) all &= pixels[x + i];
-        if ((all >> 24) != 255) return false;
-    }
-    uint32_t all = 0xFFFFFFFFu;
-    for (; x < n; ++x) all &= pixels[x];
-    return (all >> 24) == 255;
-}
-
 // The layers of the stack that show over out[x, x + m): from the topmost
 // layer at full opacity that is opaque over the whole stretch, which is
 // then copied into it (what lies beneath an opaque pixel never shows, so
@@ -99,7 +85,7 @@ bool AllOpaque(const uint32_t *pixels, int32_t n) {
 int32_t FirstShowingLayer(uint32_t *out, const StackedLayer *stacked, int32_t n, int32_t x, int32_t m) {
     for (int32_t k = n - 1; k >= 0; --k) {
         const StackedLayer &s = stacked[k];
-        if (s.opacity != 255 || s.rowWidth < x + m || !AllOpaque(s.row + x, m)) continue;
+        if (s.opacity != 255 || s.rowWidth < x + m || !AllOpaqueFast(s.row + x, m)) continue;
         std::memcpy(out + x, s.row + x, static_cast<size_t>(m) * sizeof(uint32_t));
         return k + 1;
     }

@@ -1,6 +1,7 @@
 // Two layers slid beneath an output, and three layers stacked into one.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "composite/composite.h"
 #include "composite/coverage_runs.h"
@@ -28,6 +29,8 @@ void CompositeBeneathBoth(uint32_t *out, const uint32_t *first, const uint32_t *
     }
     for (int32_t x = 0; x < n; x += kStretchPixels) {
         int32_t m = std::min(kStretchPixels, n - x);
+        // An opaque output stays as it is beneath anything.
+        if (AllOpaqueFast(out + x, m)) continue;
         CompositeRowInto(out + x, out + x, first + x, m);
         CompositeRowInto(out + x, out + x, second + x, m);
     }
@@ -103,6 +106,12 @@ void CompositeThreeRows(uint32_t *out, const uint32_t *top, const uint32_t *midd
     uint32_t upper[kStackChunk];
     for (int32_t x = 0; x < width; x += kStackChunk) {
         int32_t n = std::min(kStackChunk, width - x);
+        // An opaque top is the result whatever lies beneath it; the output
+        // lies a chunk or more from it.
+        if (AllOpaqueFast(top + x, n)) {
+            std::memcpy(out + x, top + x, static_cast<size_t>(n) * sizeof(uint32_t));
+            continue;
+        }
         CompositeFadedBottomRowInto(upper, top + x, middle + x, n, opacity);
         CompositeRowInto(out + x, upper, bottom + x, n);
     }

@@ -387,3 +387,21 @@ TEST(CompositeRun, DISABLED_WholeDomainOfAlphaPairsAndColourPairs) {
 }
 
 }  // namespace
+
+// One pixel short of opaque anywhere in a run, in any byte pattern, makes it
+// not all opaque; alpha bits alone decide.
+TEST(CompositeRun, AllOpaqueFindsAnyPixelBelow255) {
+    for (const Set *set : PackedSets()) {
+        for (int32_t n = 0; n <= 40; ++n) {
+            Pixels run(static_cast<size_t>(n) + 1, 0xFF000000u);
+            EXPECT_TRUE(set->allOpaque(run.data() + 1, n)) << set->name << " " << n;
+            for (int32_t k = 0; k < n; ++k) {
+                for (uint32_t pixel : {0xFE000000u, 0x7FFFFFFFu, 0x00FFFFFFu}) {
+                    run[static_cast<size_t>(k) + 1] = pixel;
+                    EXPECT_FALSE(set->allOpaque(run.data() + 1, n)) << set->name << " " << n << " " << k;
+                    run[static_cast<size_t>(k) + 1] = 0xFF000000u;
+                }
+            }
+        }
+    }
+}

@@ -264,6 +264,12 @@ TEST(ThreeLayerComposit, StacksTopOverFadedMiddleOverBottom) {
         Pattern(bottom, 31);
         Pattern(middle, 32);
         Pattern(top, 33);
+        // Opaque runs on top: one that covers the first 256 pixels of a row,
+        // and one that stops short of them.
+        for (size_t x = 0; x < 256; ++x) {
+            if (x < 200) top.raw()[x] |= 0xFF000000u;
+            top.raw()[300 + x] |= 0xFF000000u;
+        }
         EXPECT_EQ(ThreeLayerComposit(output.layer(), bottom.layer(), middle.layer(), top.layer(), opacity), 1);
         for (size_t i = 0; i < output.raw().size(); ++i) {
             uint32_t t = top.raw()[i], m = Faded(middle.raw()[i], static_cast<uint32_t>(opacity));
