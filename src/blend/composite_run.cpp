@@ -34,6 +34,10 @@ bool AllOpaquePlain(const uint32_t *pixels, int32_t count) {
     return true;
 }
 
+void CompositeOverOpaquePlain(const uint32_t *top, uint32_t *out, int32_t count, uint32_t opacity) {
+    CompositeRunFadedPlain(top, out, out, count, opacity);
+}
+
 bool ReadsNearWrites(const uint32_t *out, const uint32_t *in, int32_t pixels) {
     uintptr_t span = static_cast<uintptr_t>(pixels) * sizeof(uint32_t);
     uintptr_t o = reinterpret_cast<uintptr_t>(out), i = reinterpret_cast<uintptr_t>(in);
@@ -42,7 +46,8 @@ bool ReadsNearWrites(const uint32_t *out, const uint32_t *in, int32_t pixels) {
 
 const CompositeRunSet kPlainRuns = {"plain",           CompositeRunPlain, CompositeRunFadedPlain,
                                     CompositeRunFadedBottomPlain, FadeRunPlain,
-                                    CompositeRunPlain, AllOpaquePlain};
+                                    CompositeRunPlain, AllOpaquePlain,
+                                    CompositeOverOpaquePlain};
 
 namespace {
 
@@ -90,6 +95,10 @@ void CompositeRunStreamed(const uint32_t *top, const uint32_t *bottom, uint32_t 
 }
 
 bool AllOpaqueFast(const uint32_t *pixels, int32_t count) { return selected->allOpaque(pixels, count); }
+
+void CompositeOverOpaqueFast(const uint32_t *top, uint32_t *out, int32_t count, uint32_t opacity) {
+    selected->overOpaque(top, out, count, opacity);
+}
 
 
 }  // namespace zl

@@ -81,7 +81,8 @@ ZL_PACKED Vec Greens(Vec first, Vec second) {
 }  // namespace
 
 const CompositeRunSet kPackedAvx2Runs = {"avx2",          PackedComposite,        PackedFaded, PackedFadedBottom,
-                                         PackedFade,      PackedCompositeStreamed, PackedAllOpaque};
+                                         PackedFade,      PackedCompositeStreamed, PackedAllOpaque,
+                                         PackedOverOpaque};
 
 }  // namespace zl
 

@@ -68,7 +68,8 @@ ZL_PACKED Vec Greens(Vec first, Vec second) {
 }  // namespace
 
 const CompositeRunSet kPackedSse2Runs = {"sse2",          PackedComposite,        PackedFaded, PackedFadedBottom,
-                                         PackedFade,      PackedCompositeStreamed, PackedAllOpaque};
+                                         PackedFade,      PackedCompositeStreamed, PackedAllOpaque,
+                                         PackedOverOpaque};
 
 }  // namespace zl
 

@@ -47,9 +47,12 @@ void CloseStackedLayers(StackedLayer *stacked, int32_t n) {
 }
 
 // One layer over out[0, n): pixel x becomes the layer's pixel, faded by its
-// opacity, over what the output holds.
-void StackLayerOnto(uint32_t *out, const StackedLayer &s, int32_t x, int32_t n) {
-    if (s.opacity == 255) {
+// opacity, over what the output holds. An output that is opaque over the
+// stretch stays so, which the blend over it can rely on.
+void StackLayerOnto(uint32_t *out, const StackedLayer &s, int32_t x, int32_t n, bool outOpaque) {
+    if (outOpaque) {
+        CompositeOverOpaqueFast(s.row + x, out + x, n, s.opacity);
+    } else if (s.opacity == 255) {
         CompositeRowInto(out + x, s.row + x, out + x, n);
     } else {
         CompositeFadedTopRowInto(out + x, s.row + x, out + x, n, s.opacity);
@@ -113,9 +116,12 @@ void StackRow(uint32_t *outRow, int32_t y, int32_t width, StackedLayer *stacked,
         StackRowPixelByPixel(outRow, width, stacked, n);
     } else {
         for (int32_t x = 0; x < width; x += kStretchPixels) {
-            for (int32_t k = FirstShowingLayer(outRow, stacked, n, x, Min32(kStretchPixels, width - x)); k < n; ++k) {
+            const int32_t stretch = Min32(kStretchPixels, width - x);
+            int32_t k = FirstShowingLayer(outRow, stacked, n, x, stretch);
+            const bool outOpaque = k < n && AllOpaqueFast(outRow + x, stretch);
+            for (; k < n; ++k) {
                 int32_t m = Min32(kStretchPixels, stacked[k].rowWidth - x);
-                if (m > 0) StackLayerOnto(outRow, stacked[k], x, m);
+                if (m > 0) StackLayerOnto(outRow, stacked[k], x, m, outOpaque);
             }
         }
     }

@@ -405,3 +405,27 @@ TEST(CompositeRun, AllOpaqueFindsAnyPixelBelow255) {
         }
     }
 }
+
+// Every top pixel alpha with colour pairs, faded or not, over opaque bottoms:
+// the blend that relies on the bottom being opaque against the plain loop.
+TEST(CompositeRun, OverAnOpaqueBottomEveryTopAlphaAndOpacity) {
+    std::mt19937 gen(7);
+    Pixels top(256 * 16), bottom(top.size());
+    for (size_t i = 0; i < top.size(); ++i) {
+        // Blocks of one alpha (clear and opaque ones take their shortcuts)
+        // and blocks of mixed alphas.
+        uint32_t alpha = (i / 256) % 2 ? static_cast<uint32_t>(i % 256) : static_cast<uint32_t>(i / 16 % 256);
+        top[i] = (alpha << 24) | (gen() & 0x00FFFFFFu);
+        bottom[i] = 0xFF000000u | (i % 3 ? gen() : (i % 2 ? 0xFFFFFFu : 0u));
+    }
+    int32_t n = static_cast<int32_t>(top.size()) - 5;  // a tail of single pixels
+    for (uint32_t opacity : {255u, 200u, 1u, 0x1FFu}) {
+        Pixels expected = bottom;
+        zl::CompositeRunFadedPlain(top.data(), expected.data(), expected.data(), n, opacity);
+        for (const Set *set : PackedSets()) {
+            Aligned out(bottom);
+            set->overOpaque(top.data(), out.data(), n, opacity);
+            EXPECT_EQ(out.pixels(), expected) << set->name << " opacity " << opacity;
+        }
+    }
+}
