@@ -60,7 +60,14 @@ const CompositeRunSet *selected = &kPlainRuns;
 
 }  // namespace
 
-void SelectCompositeRuns(bool processorHasAvx2) {
+void SelectCompositeRuns(bool processorHasAvx2, bool processorHasAvx512Bw) {
+#if defined(ZL_HAS_AVX512_RUNS)
+    if (processorHasAvx512Bw) {
+        selected = &kPackedAvx512Runs;
+        return;
+    }
+#endif
+    (void)processorHasAvx512Bw;
 #if defined(ZL_HAS_AVX2_RUNS)
     if (processorHasAvx2) {
         selected = &kPackedAvx2Runs;

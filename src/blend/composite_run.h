@@ -1,6 +1,7 @@
 // Runs of the table over-blend: the loops that every compositing operation
 // shares. They come in sets: the plain table loops, packed SSE2 lanes on x86,
-// packed AVX2 lanes where the processor has them; the module picks the
+// packed AVX2 lanes where the processor has them, and AVX-512 lanes in
+// 64-bit builds where it has those; the module picks the
 // widest set the processor runs once, at load. The pixels are the same bits
 // in every set.
 #pragma once
@@ -39,12 +40,16 @@ extern const CompositeRunSet kPackedSse2Runs;
 #if defined(__GNUC__) || defined(__clang__)
 #define ZL_HAS_AVX2_RUNS 1
 extern const CompositeRunSet kPackedAvx2Runs;
+#if defined(__x86_64__)
+#define ZL_HAS_AVX512_RUNS 1
+extern const CompositeRunSet kPackedAvx512Runs;
+#endif
 #endif
 #endif
 
-// Makes the *Fast runs use the widest set that a processor with (or without)
-// AVX2 runs. Called once at load, before any run.
-void SelectCompositeRuns(bool processorHasAvx2);
+// Makes the *Fast runs use the widest set that the processor runs, given
+// what it has. Called once at load, before any run.
+void SelectCompositeRuns(bool processorHasAvx2, bool processorHasAvx512Bw);
 
 // The set the *Fast runs use.
 const CompositeRunSet &SelectedCompositeRuns();

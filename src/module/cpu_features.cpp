@@ -25,8 +25,24 @@ bool AskProcessorForAvx2() {
 #endif
 }
 
+bool AskProcessorForAvx512Bw() {
+#if defined(__i386__) || defined(__x86_64__)
+    if (!AskProcessorForAvx2()) return false;
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+    constexpr unsigned kAvx512F = 1u << 16, kAvx512Bw = 1u << 30;
+    if ((ebx & (kAvx512F | kAvx512Bw)) != (kAvx512F | kAvx512Bw)) return false;
+    unsigned low = 0, high = 0;
+    __asm__ __volatile__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return (low & 0xE6u) == 0xE6u;  // XMM, YMM, mask and both ZMM halves
+#else
+    return false;
+#endif
+}
+
 // 0: not asked yet, 1: no, 2: yes. Asking twice is harmless.
 std::atomic<int> avxAnswer{0};
+std::atomic<int> avx512Answer{0};
 
 }  // namespace
 
@@ -35,6 +51,15 @@ bool ProcessorRunsAvx2() {
     if (answer == 0) {
         answer = AskProcessorForAvx2() ? 2 : 1;
         avxAnswer.store(answer, std::memory_order_relaxed);
+    }
+    return answer == 2;
+}
+
+bool ProcessorRunsAvx512Bw() {
+    int answer = avx512Answer.load(std::memory_order_relaxed);
+    if (answer == 0) {
+        answer = AskProcessorForAvx512Bw() ? 2 : 1;
+        avx512Answer.store(answer, std::memory_order_relaxed);
     }
     return answer == 2;
 }

@@ -9,4 +9,8 @@ namespace zl {
 // gathers can run.
 bool ProcessorRunsAvx2();
 
+// True when, beyond that, the processor has AVX-512 F and BW and the
+// operating system saves the mask and 512-bit registers.
+bool ProcessorRunsAvx512Bw();
+
 }  // namespace zl

@@ -10,7 +10,7 @@ namespace {
 struct BlendTablesAtLoad {
     BlendTablesAtLoad() {
         zl::BuildBlendTables();
-        zl::SelectCompositeRuns(zl::ProcessorRunsAvx2());
+        zl::SelectCompositeRuns(zl::ProcessorRunsAvx2(), zl::ProcessorRunsAvx512Bw());
     }
 };
 

@@ -38,6 +38,9 @@ std::vector<const Set *> PackedSets() {
 #if defined(ZL_HAS_AVX2_RUNS)
     if (zl::ProcessorRunsAvx2()) sets.push_back(&zl::kPackedAvx2Runs);
 #endif
+#if defined(ZL_HAS_AVX512_RUNS)
+    if (zl::ProcessorRunsAvx512Bw()) sets.push_back(&zl::kPackedAvx512Runs);
+#endif
     return sets;
 }
 
