@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# Fails unless the DLL's AVX instructions (VEX-encoded: the v-prefixed
-# mnemonics and any ymm register) all lie in the packed compositing runs,
-# each with a twin of the same name without them (its SSE2 form), or in the
-# scaler's four-lane kernels (the AvxLanes instances), beside which the DLL
-# holds the two-lane SSE2 kernels (Sse2Lanes instances, none with AVX): the
-# AVX2 code is only reached through the set that the processor check picks,
-# so the DLL still runs on a processor with SSE2 alone.
+# Fails unless the DLL's AVX instructions (VEX- or EVEX-encoded: the
+# v-prefixed mnemonics, any ymm or zmm register, and the AVX-512 mask
+# instructions) all lie in the packed compositing runs, each with a twin of
+# the same name without them (its SSE2 form), or in the scaler's four-lane
+# kernels (the AvxLanes instances), beside which the DLL holds the two-lane
+# SSE2 kernels (Sse2Lanes instances, none with AVX): the AVX2 and AVX-512
+# code is only reached through the set that the processor check picks, so
+# the DLL still runs on a processor with SSE2 alone.
 set -euo pipefail
 dll="$1"
 report=$(i686-w64-mingw32-objdump -d --no-show-raw-insn "$dll" | awk '
   /^[0-9a-f]+ <.*>:$/ { if (fn != "") print fn, vex; fn = $2; vex = 0; next }
-  /\tv[a-z0-9]+ |%ymm/ { vex = 1 }
+  /\tv[a-z0-9]+ |%[yz]mm|\tk[a-z0-9]+ / { vex = 1 }
   END { if (fn != "") print fn, vex }')
 with=$(echo "$report" | awk '$2 == 1 { print $1 }' | sort)
 if [ -z "$with" ]; then

@@ -1,7 +1,7 @@
 // Runs of the table over-blend: the loops that every compositing operation
 // shares. They come in sets: the plain table loops, packed SSE2 lanes on x86,
-// packed AVX2 lanes where the processor has them, and AVX-512 lanes in
-// 64-bit builds where it has those; the module picks the
+// packed AVX2 lanes where the processor has them, and AVX-512 lanes where
+// it has those; the module picks the
 // widest set the processor runs once, at load. The pixels are the same bits
 // in every set.
 #pragma once
@@ -40,10 +40,8 @@ extern const CompositeRunSet kPackedSse2Runs;
 #if defined(__GNUC__) || defined(__clang__)
 #define ZL_HAS_AVX2_RUNS 1
 extern const CompositeRunSet kPackedAvx2Runs;
-#if defined(__x86_64__)
 #define ZL_HAS_AVX512_RUNS 1
 extern const CompositeRunSet kPackedAvx512Runs;
-#endif
 #endif
 #endif
 

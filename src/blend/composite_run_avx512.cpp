@@ -1,10 +1,9 @@
 // The packed runs sixteen pixels to a vector, in AVX-512 (F and BW), for
-// 64-bit builds on processors that have it: twice the pixels per
-// instruction of the AVX2 runs, which matters even where the processor
-// splits each instruction in two halves, as fewer instructions wait to
-// issue. Only the functions of this file use AVX-512 instructions; they are
-// chosen at run time. (The 32-bit DLL has eight vector registers, too few
-// for the blend at this width, and keeps the AVX2 runs.)
+// processors that have it: twice the pixels per instruction of the AVX2
+// runs, which pays (measured) even where the processor splits each
+// instruction in two halves, as fewer instructions wait to issue; in the
+// 32-bit DLL too, despite its eight vector registers. Only the functions of
+// this file use AVX-512 instructions; they are chosen at run time.
 #include <algorithm>
 #include <cstddef>
 
