@@ -60,14 +60,21 @@ ZL_PACKED Vec Slli32(Vec a) { return _mm512_slli_epi32(a, n); }
 ZL_PACKED Vec Packs32(Vec a, Vec b) { return _mm512_packs_epi32(a, b); }
 ZL_PACKED Vec Unpacklo16(Vec a, Vec b) { return _mm512_unpacklo_epi16(a, b); }
 ZL_PACKED Vec Unpackhi16(Vec a, Vec b) { return _mm512_unpackhi_epi16(a, b); }
-// Comparisons give mask registers; the shared code takes lane masks.
-ZL_PACKED Vec Cmpeq16(Vec a, Vec b) { return _mm512_movm_epi16(_mm512_cmpeq_epi16_mask(a, b)); }
 ZL_PACKED Vec Max16(Vec a, Vec b) { return _mm512_max_epi16(a, b); }
+// The comparisons on mask registers.
+#define ZL_PACKED_COMPARES 1
+constexpr __mmask32 kEveryLane = ~__mmask32{0};
+ZL_PACKED bool AllEqual16(Vec a, Vec b) { return _mm512_cmpeq_epi16_mask(a, b) == kEveryLane; }
+ZL_PACKED bool NoneEqual16(Vec a, Vec b) { return _mm512_cmpeq_epi16_mask(a, b) == 0; }
+ZL_PACKED bool EachEqualEither16(Vec a, Vec x, Vec b, Vec y) {
+    return (_mm512_cmpeq_epi16_mask(a, x) | _mm512_cmpeq_epi16_mask(b, y)) == kEveryLane;
+}
+ZL_PACKED Vec OrWhereEqual16(Vec q, Vec a, Vec b, Vec v) {
+    return _mm512_mask_mov_epi16(q, _mm512_cmpeq_epi16_mask(a, b), Or(q, v));
+}
 ZL_PACKED uint32_t FirstPixel(Vec v) {
     return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm512_castsi512_si128(v)));
 }
-ZL_PACKED bool AllLanes(Vec mask) { return _mm512_movepi8_mask(mask) == ~__mmask64{0}; }
-ZL_PACKED bool NoLanes(Vec mask) { return _mm512_movepi8_mask(mask) == 0; }
 
 // As in the SSE2 runs: exact in single precision, never a zero divisor.
 ZL_PACKED Vec Quotient(Vec numerator, Vec divisor) {
