@@ -38,6 +38,10 @@ void CompositeOverOpaquePlain(const uint32_t *top, uint32_t *out, int32_t count,
     CompositeRunFadedPlain(top, out, out, count, opacity);
 }
 
+void CompositeAgainstColourPlain(uint32_t *row, uint32_t colour, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) row[i] = TableComposite(row[i], colour);
+}
+
 bool ReadsNearWrites(const uint32_t *out, const uint32_t *in, int32_t pixels) {
     uintptr_t span = static_cast<uintptr_t>(pixels) * sizeof(uint32_t);
     uintptr_t o = reinterpret_cast<uintptr_t>(out), i = reinterpret_cast<uintptr_t>(in);
@@ -47,7 +51,7 @@ bool ReadsNearWrites(const uint32_t *out, const uint32_t *in, int32_t pixels) {
 const CompositeRunSet kPlainRuns = {"plain",           CompositeRunPlain, CompositeRunFadedPlain,
                                     CompositeRunFadedBottomPlain, FadeRunPlain,
                                     CompositeRunPlain, AllOpaquePlain,
-                                    CompositeOverOpaquePlain};
+                                    CompositeOverOpaquePlain, CompositeAgainstColourPlain};
 
 namespace {
 
@@ -102,6 +106,10 @@ void CompositeRunStreamed(const uint32_t *top, const uint32_t *bottom, uint32_t 
 }
 
 bool AllOpaqueFast(const uint32_t *pixels, int32_t count) { return selected->allOpaque(pixels, count); }
+
+void CompositeAgainstColourFast(uint32_t *row, uint32_t colour, int32_t count) {
+    selected->againstColour(row, colour, count);
+}
 
 void CompositeOverOpaqueFast(const uint32_t *top, uint32_t *out, int32_t count, uint32_t opacity) {
     selected->overOpaque(top, out, count, opacity);

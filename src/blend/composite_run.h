@@ -22,6 +22,7 @@ struct CompositeRunSet {
     void (*compositeStreamed)(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count);
     bool (*allOpaque)(const uint32_t *pixels, int32_t count);
     void (*overOpaque)(const uint32_t *top, uint32_t *out, int32_t count, uint32_t opacity);
+    void (*againstColour)(uint32_t *row, uint32_t colour, int32_t count);
 };
 
 // A run of at least this many bytes written in one call apart from its
@@ -81,6 +82,9 @@ void CompositeRunStreamed(const uint32_t *top, const uint32_t *bottom, uint32_t 
 // division, and clear pixels of the top leave out unread.
 void CompositeOverOpaqueFast(const uint32_t *top, uint32_t *out, int32_t count, uint32_t opacity);
 
+// row[i] = TableComposite(row[i], colour): the row over one colour.
+void CompositeAgainstColourFast(uint32_t *row, uint32_t colour, int32_t count);
+
 // True when every pixel of pixels[0, count) has alpha 255 (also when count
 // is 0 or less). Stops within a block of the first that does not.
 bool AllOpaqueFast(const uint32_t *pixels, int32_t count);
@@ -94,6 +98,7 @@ void CompositeRunFadedBottomPlain(const uint32_t *top, const uint32_t *bottom, u
 void FadeRunPlain(const uint32_t *in, uint32_t *out, int32_t count, uint32_t opacity);
 bool AllOpaquePlain(const uint32_t *pixels, int32_t count);
 void CompositeOverOpaquePlain(const uint32_t *top, uint32_t *out, int32_t count, uint32_t opacity);
+void CompositeAgainstColourPlain(uint32_t *row, uint32_t colour, int32_t count);
 
 // True when in lies less than `pixels` pixels from out, either way (equal
 // included). Operations that take several passes over `pixels` pixels of out

@@ -82,7 +82,7 @@ ZL_PACKED Vec Greens(Vec first, Vec second) {
 
 const CompositeRunSet kPackedAvx2Runs = {"avx2",          PackedComposite,        PackedFaded, PackedFadedBottom,
                                          PackedFade,      PackedCompositeStreamed, PackedAllOpaque,
-                                         PackedOverOpaque};
+                                         PackedOverOpaque, PackedAgainstColour};
 
 }  // namespace zl
 

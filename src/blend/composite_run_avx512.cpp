@@ -100,7 +100,7 @@ ZL_PACKED Vec Greens(Vec first, Vec second) {
 
 const CompositeRunSet kPackedAvx512Runs = {"avx512",       PackedComposite,        PackedFaded, PackedFadedBottom,
                                          PackedFade,      PackedCompositeStreamed, PackedAllOpaque,
-                                         PackedOverOpaque};
+                                         PackedOverOpaque, PackedAgainstColour};
 
 }  // namespace zl
 

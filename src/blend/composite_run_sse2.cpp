@@ -69,7 +69,7 @@ ZL_PACKED Vec Greens(Vec first, Vec second) {
 
 const CompositeRunSet kPackedSse2Runs = {"sse2",          PackedComposite,        PackedFaded, PackedFadedBottom,
                                          PackedFade,      PackedCompositeStreamed, PackedAllOpaque,
-                                         PackedOverOpaque};
+                                         PackedOverOpaque, PackedAgainstColour};
 
 }  // namespace zl
 

@@ -1,5 +1,4 @@
 // In-place row compositing for hosts that walk their own rows.
-#include <algorithm>
 
 #include "ZantrelLayer.h"
 #include "blend/blend.h"
@@ -9,9 +8,6 @@ namespace {
 
 // A negative count writes nothing: it is treated like 0, not as a huge run.
 bool HasPixels(int32_t count) { return count > 0; }
-
-// Pixels of the constant bottom handed to the row blend per step.
-constexpr int32_t kColourChunk = 256;
 
 }  // namespace
 
@@ -39,12 +35,7 @@ uint32_t ZL_CALL CompositOnTopEx(uint32_t *top, const uint32_t *bottom, int32_t 
 
 uint32_t ZL_CALL CompositAgainstColour(uint32_t *row, uint32_t colour, int32_t count) {
     if (!HasPixels(count)) return 0;
-    uint32_t colours[kColourChunk];
-    std::fill_n(colours, kColourChunk, colour);
-    for (int32_t done = 0; done < count; done += kColourChunk) {
-        int32_t n = std::min(kColourChunk, count - done);
-        CompositeRowInto(row + done, row + done, colours, n);
-    }
+    CompositeAgainstColourFast(row, colour, count);
     return row[count - 1];
 }
 

@@ -103,7 +103,8 @@ void CompositeThreeRows(uint32_t *out, const uint32_t *top, const uint32_t *midd
             out[x] = TableComposite(TableComposite(top[x], FadeAlpha(middle[x], opacity)), bottom[x]);
         return;
     }
-    uint32_t upper[kStackChunk];
+    // On a whole cache line: the widest runs read it a line per vector.
+    alignas(64) uint32_t upper[kStackChunk];
     for (int32_t x = 0; x < width; x += kStackChunk) {
         int32_t n = std::min(kStackChunk, width - x);
         // An opaque top is the result whatever lies beneath it; the output

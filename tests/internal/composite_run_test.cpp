@@ -432,3 +432,20 @@ TEST(CompositeRun, OverAnOpaqueBottomEveryTopAlphaAndOpacity) {
         }
     }
 }
+
+// Every row alpha over colours of every kind of alpha, in place, with a tail
+// of single pixels.
+TEST(CompositeRun, AgainstAColourEveryRowAlpha) {
+    std::mt19937 gen(5);
+    Pixels row(256 * 3 + 7);
+    for (size_t i = 0; i < row.size(); ++i) row[i] = (static_cast<uint32_t>(i % 256) << 24) | (gen() & 0x00FFFFFFu);
+    for (uint32_t colour : {0x00123456u, 0x01FFFFFFu, 0x80FF8000u, 0xFE000000u, 0xFF3366CCu}) {
+        Pixels expected = row;
+        zl::CompositeAgainstColourPlain(expected.data(), colour, static_cast<int32_t>(expected.size()));
+        for (const Set *set : PackedSets()) {
+            Aligned out(row, 4);
+            set->againstColour(out.data(), colour, static_cast<int32_t>(row.size()));
+            EXPECT_EQ(out.pixels(), expected) << set->name << std::hex << " colour " << colour;
+        }
+    }
+}
