@@ -80,9 +80,7 @@ ZL_PACKED Vec Greens(Vec first, Vec second) {
 
 }  // namespace
 
-const CompositeRunSet kPackedAvx2Runs = {"avx2",          PackedComposite,        PackedFaded, PackedFadedBottom,
-                                         PackedFade,      PackedCompositeStreamed, PackedAllOpaque,
-                                         PackedOverOpaque, PackedAgainstColour};
+const CompositeRunSet kPackedAvx2Runs = PackedRuns("avx2");
 
 }  // namespace zl
 

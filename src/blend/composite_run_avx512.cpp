@@ -98,9 +98,7 @@ ZL_PACKED Vec Greens(Vec first, Vec second) {
 
 }  // namespace
 
-const CompositeRunSet kPackedAvx512Runs = {"avx512",       PackedComposite,        PackedFaded, PackedFadedBottom,
-                                         PackedFade,      PackedCompositeStreamed, PackedAllOpaque,
-                                         PackedOverOpaque, PackedAgainstColour};
+const CompositeRunSet kPackedAvx512Runs = PackedRuns("avx512");
 
 }  // namespace zl
 

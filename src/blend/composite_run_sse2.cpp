@@ -67,9 +67,7 @@ ZL_PACKED Vec Greens(Vec first, Vec second) {
 
 }  // namespace
 
-const CompositeRunSet kPackedSse2Runs = {"sse2",          PackedComposite,        PackedFaded, PackedFadedBottom,
-                                         PackedFade,      PackedCompositeStreamed, PackedAllOpaque,
-                                         PackedOverOpaque, PackedAgainstColour};
+const CompositeRunSet kPackedSse2Runs = PackedRuns("sse2");
 
 }  // namespace zl
 

@@ -44,24 +44,19 @@ bool AskProcessorForAvx512Bw() {
 std::atomic<int> avxAnswer{0};
 std::atomic<int> avx512Answer{0};
 
+bool AskedOnce(std::atomic<int> &answer, bool (*ask)()) {
+    int known = answer.load(std::memory_order_relaxed);
+    if (known == 0) {
+        known = ask() ? 2 : 1;
+        answer.store(known, std::memory_order_relaxed);
+    }
+    return known == 2;
+}
+
 }  // namespace
 
-bool ProcessorRunsAvx2() {
-    int answer = avxAnswer.load(std::memory_order_relaxed);
-    if (answer == 0) {
-        answer = AskProcessorForAvx2() ? 2 : 1;
-        avxAnswer.store(answer, std::memory_order_relaxed);
-    }
-    return answer == 2;
-}
+bool ProcessorRunsAvx2() { return AskedOnce(avxAnswer, AskProcessorForAvx2); }
 
-bool ProcessorRunsAvx512Bw() {
-    int answer = avx512Answer.load(std::memory_order_relaxed);
-    if (answer == 0) {
-        answer = AskProcessorForAvx512Bw() ? 2 : 1;
-        avx512Answer.store(answer, std::memory_order_relaxed);
-    }
-    return answer == 2;
-}
+bool ProcessorRunsAvx512Bw() { return AskedOnce(avx512Answer, AskProcessorForAvx512Bw); }
 
 }  // namespace zl
