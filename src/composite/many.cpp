@@ -118,7 +118,8 @@ void StackRow(uint32_t *outRow, int32_t y, int32_t width, StackedLayer *stacked,
         for (int32_t x = 0; x < width; x += kStretchPixels) {
             const int32_t stretch = Min32(kStretchPixels, width - x);
             int32_t k = FirstShowingLayer(outRow, stacked, n, x, stretch);
-            const bool outOpaque = k < n && AllOpaqueFast(outRow + x, stretch);
+            // A layer copied over the whole stretch left it opaque already.
+            const bool outOpaque = k < n && (k > 0 || AllOpaqueFast(outRow + x, stretch));
             for (; k < n; ++k) {
                 int32_t m = Min32(kStretchPixels, stacked[k].rowWidth - x);
                 if (m > 0) StackLayerOnto(outRow, stacked[k], x, m, outOpaque);
