@@ -17,6 +17,7 @@
 // merge source, which its own flow analysis then reports as uninitialised.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 // Everything defined from here on may use AVX-512, and nothing else does.
