@@ -57,7 +57,9 @@ ZL_PACKED uint32_t FirstPixel(Vec v) { return static_cast<uint32_t>(_mm_cvtsi128
 // The first n pixels (0 to 8) of a vector, the rest of its lanes from fill;
 // memory past the n pixels is neither read nor written.
 #define ZL_PACKED_MASKED_TAIL 1
-ZL_PACKED Vec FirstLanes(int32_t n) { return _mm256_cmpgt_epi32(_mm256_set1_epi32(n), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)); }
+ZL_PACKED Vec FirstLanes(int32_t n) {
+    return _mm256_cmpgt_epi32(_mm256_set1_epi32(n), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+}
 ZL_PACKED Vec LoadFirst(const uint32_t *p, int32_t n, Vec fill) {
     Vec lanes = FirstLanes(n);
     return _mm256_blendv_epi8(fill, _mm256_maskload_epi32(reinterpret_cast<const int *>(p), lanes), lanes);

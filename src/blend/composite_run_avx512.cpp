@@ -66,7 +66,9 @@ ZL_PACKED Vec Max16(Vec a, Vec b) { return _mm512_max_epi16(a, b); }
 // memory past the n pixels is neither read nor written.
 #define ZL_PACKED_MASKED_TAIL 1
 ZL_PACKED __mmask16 FirstLanes(int32_t n) { return static_cast<__mmask16>((1u << n) - 1); }
-ZL_PACKED Vec LoadFirst(const uint32_t *p, int32_t n, Vec fill) { return _mm512_mask_loadu_epi32(fill, FirstLanes(n), p); }
+ZL_PACKED Vec LoadFirst(const uint32_t *p, int32_t n, Vec fill) {
+    return _mm512_mask_loadu_epi32(fill, FirstLanes(n), p);
+}
 ZL_PACKED void StoreFirst(uint32_t *p, int32_t n, Vec v) { _mm512_mask_storeu_epi32(p, FirstLanes(n), v); }
 // The comparisons on mask registers.
 #define ZL_PACKED_COMPARES 1
