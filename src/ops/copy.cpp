@@ -5,9 +5,7 @@
 
 namespace zl {
 
-namespace {
-
-void CopyRegion(const LayerAccess &access) {
+void CopyAccessRegion(const LayerAccess &access) {
     int64_t rowPixelsBytes = static_cast<int64_t>(access.width) * 4;
     if (rowPixelsBytes == access.rowBytes && rowPixelsBytes == access.rowBytes2) {
         CopyPixelsForward(access.pixels, access.pixels2,
@@ -17,7 +15,9 @@ void CopyRegion(const LayerAccess &access) {
     ForEachRow(access, [&](uint32_t *row, uint32_t *row2) { CopyPixelsForward(row, row2, access.width); });
 }
 
-}  // namespace
+void FadeAccessRegion(const LayerAccess &access, uint32_t opacity) {
+    ForEachRow(access, [&](uint32_t *row, uint32_t *row2) { FadeRunFast(row2, row, access.width, opacity); });
+}
 
 }  // namespace zl
 
@@ -35,7 +35,7 @@ int32_t ZL_CALL CopyLayer(Layer *destination, Layer *source) {
         const LayerAccess &access = bracket.Access();
         NotifyRefresh(access.layer2);
         if (access.pixels2 != nullptr) {
-            CopyRegion(access);
+            CopyAccessRegion(access);
             NotifyUpdate(access.layer);
         }
     }
@@ -48,8 +48,7 @@ int32_t ZL_CALL CopyWithOpacityLayer(Layer *destination, Layer *source, int32_t 
         const LayerAccess &access = bracket.Access();
         NotifyRefresh(access.layer2);
         if (access.pixels2 != nullptr) {
-            uint32_t o = static_cast<uint32_t>(opacity) & 0xFF;
-            ForEachRow(access, [&](uint32_t *row, uint32_t *row2) { FadeRunFast(row2, row, access.width, o); });
+            FadeAccessRegion(access, static_cast<uint32_t>(opacity) & 0xFF);
             NotifyUpdate(access.layer);
         }
     }

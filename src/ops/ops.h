@@ -13,6 +13,11 @@ namespace zl {
 // pixels, and this copy keeps that result.
 void CopyPixelsForward(uint32_t *destination, const uint32_t *source, size_t count);
 
+// The copy and the faded copy of an open access's second layer into its
+// first, over the region they share.
+void CopyAccessRegion(const LayerAccess &access);
+void FadeAccessRegion(const LayerAccess &access, uint32_t opacity);
+
 // Offers the work to the host: calls the override procedure `entry` of the
 // table on holder's root with args. True when the procedure exists and
 // reports that the host has done the work (then the library does nothing,

@@ -164,6 +164,18 @@ TEST(MultiPassOverlap, CompositManyWithLayersThatAreWindowsOfTheOutput) {
         });
         s.Compare("many", o);
     });
+    // The base a window of the output, copied whole before anything goes over it.
+    AtEverySmallOffset([](Offset o) {
+        Scene s;
+        CompositEntry list[] = {{s.Window(o), 200}, {s.SeparateA(), 255}, {s.SeparateB(), 128}};
+        EXPECT_EQ(CompositMany(s.Output(), list, 3), 1);
+        s.Expect([&](int32_t x, int32_t y) { s.At({0, 0}, x, y) = Fade(s.At(o, x, y), 200); });
+        s.Expect([&](int32_t x, int32_t y) {
+            uint32_t &out = s.At({0, 0}, x, y);
+            out = ReferenceOver(Fade(s.B(x, y), 128), ReferenceOver(s.A(x, y), out));
+        });
+        s.Compare("many over a base window", o);
+    });
 }
 
 TEST(MultiPassOverlap, ExFormsWithTheReadLayerAWindowOfTheWrittenOne) {

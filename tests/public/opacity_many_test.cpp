@@ -239,6 +239,28 @@ TEST(CompositMany, ALayerWhoseAccessFailsIsSkipped) {
     DeleteLayer(outside);
 }
 
+// Host code that runs while the stack is built sees the base copied whole,
+// though nothing above it shows through.
+std::vector<uint32_t> *seenOutput;
+HostCanvas *watchedOutput;
+int32_t ZL_CALL RecordOutput(Layer *, void *) {
+    *seenOutput = watchedOutput->raw();
+    return 1;
+}
+
+TEST(CompositMany, AnAccessHookSeesTheBaseCopiedFirst) {
+    HostCanvas output(40, 3), base(40, 3), over(40, 3, 0xFF123456);
+    Pattern(base, 17);
+    std::vector<uint32_t> seen;
+    seenOutput = &seen;
+    watchedOutput = &output;
+    over.layer()->beginAccess = RecordOutput;
+    CompositEntry entries[] = {{base.layer(), 255}, {over.layer(), 255}};
+    EXPECT_EQ(CompositMany(output.layer(), entries, 2), 1);
+    EXPECT_EQ(seen, base.raw());
+    EXPECT_EQ(output.raw(), over.raw());
+}
+
 TEST(CompositMany, AWindowedOutputAlignsLayersWithItsVisiblePart) {
     HostCanvas canvas(10, 10, 0x33333333), base(10, 10), over(10, 10);
     Pattern(base, 15);
