@@ -261,6 +261,24 @@ TEST(CompositMany, AnAccessHookSeesTheBaseCopiedFirst) {
     EXPECT_EQ(output.raw(), over.raw());
 }
 
+// The base's copy covers only where the base's visible part meets the
+// output's, in layer coordinates; the layers above align with the output's.
+TEST(CompositMany, ABaseVisibleOnlyInPartIsCopiedWhereItMeetsTheOutput) {
+    HostCanvas output(10, 10, 0x40302010), parent(10, 10), over(10, 10);
+    Pattern(parent, 19);
+    Pattern(over, 20);
+    Layer *base = CreateClippedLayer(parent.layer());
+    ClipLayerXYWH(base, -3, -2, 10, 10);  // visible from (3, 2) on
+    CompositEntry entries[] = {{base, 255}, {over.layer(), 200}};
+    EXPECT_EQ(CompositMany(output.layer(), entries, 2), 1);
+    for (int32_t y = 0; y < 10; ++y)
+        for (int32_t x = 0; x < 10; ++x) {
+            uint32_t under = x >= 3 && y >= 2 ? parent.at(x - 3, y - 2) : 0x40302010u;
+            ASSERT_EQ(Hex(output.at(x, y)), Hex(CompositPel(Faded(over.at(x, y), 200), under))) << x << "," << y;
+        }
+    DeleteLayer(base);
+}
+
 TEST(CompositMany, AWindowedOutputAlignsLayersWithItsVisiblePart) {
     HostCanvas canvas(10, 10, 0x33333333), base(10, 10), over(10, 10);
     Pattern(base, 15);
