@@ -107,6 +107,13 @@ void CompositeRunStreamed(const uint32_t *top, const uint32_t *bottom, uint32_t 
 
 bool AllOpaqueFast(const uint32_t *pixels, int32_t count) { return selected->allOpaque(pixels, count); }
 
+void ReadPixelsThrough(const uint32_t *pixels, int32_t count) {
+    uint32_t any = 0;
+    for (int32_t i = 0; i < count; i += 16) any |= pixels[i];
+    volatile uint32_t read = any;
+    (void)read;
+}
+
 void CompositeAgainstColourFast(uint32_t *row, uint32_t colour, int32_t count) {
     selected->againstColour(row, colour, count);
 }

@@ -89,6 +89,11 @@ void CompositeAgainstColourFast(uint32_t *row, uint32_t colour, int32_t count);
 // is 0 or less). Stops within a block of the first that does not.
 bool AllOpaqueFast(const uint32_t *pixels, int32_t count);
 
+// Reads a 64-byte line's worth of pixels[0, count) at a time, to no other
+// end: a pass that skips part of an input (under an opaque top) keeps the
+// processor's prefetch of the input going so (see the runs' own).
+void ReadPixelsThrough(const uint32_t *pixels, int32_t count);
+
 // The plain one-pixel-at-a-time loops, the reference for the fast ones.
 void CompositeRunPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count);
 void CompositeRunFadedPlain(const uint32_t *top, const uint32_t *bottom, uint32_t *out, int32_t count,
