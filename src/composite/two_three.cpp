@@ -91,10 +91,6 @@ void WalkCoverageRuns(const CoverageRuns *runs, const LayerAccess &first, const 
 // Pixels of the top-over-faded-middle blend held at once on the stack.
 constexpr int32_t kStackChunk = 256;
 
-// Pixels of an opaque stretch of the top, after a blended chunk, under
-// which the middle and bottom are still read (see ReadPixelsThrough).
-constexpr int32_t kInputsReadOnPixels = 2048;
-
 // out = (top over faded middle) over bottom, a chunk of the row at a time.
 // The chunk's top and middle pixels are all read before any of its output is
 // written; where either lies closer to the output than a chunk, that could
@@ -114,7 +110,7 @@ void CompositeThreeRows(uint32_t *out, const uint32_t *top, const uint32_t *midd
         int32_t n = std::min(kStackChunk, width - x);
         // An opaque top is the result whatever lies beneath it; the output
         // lies a chunk or more from it. Partway through a row the layers
-        // beneath are read on for a while all the same, as in the runs.
+        // beneath are read on for a while all the same (kReadOnPixels).
         if (AllOpaqueFast(top + x, n)) {
             std::memcpy(out + x, top + x, static_cast<size_t>(n) * sizeof(uint32_t));
             if (readOn > 0) {
@@ -124,7 +120,7 @@ void CompositeThreeRows(uint32_t *out, const uint32_t *top, const uint32_t *midd
             }
             continue;
         }
-        readOn = kInputsReadOnPixels;
+        readOn = kReadOnPixels;
         CompositeFadedBottomRowInto(upper, top + x, middle + x, n, opacity);
         CompositeRowInto(out + x, upper, bottom + x, n);
     }
