@@ -30,6 +30,9 @@
 //              (a frame read or a frame written) takes half a memcpy of
 //              the frame (fastest of ten, measured before each benchmark)
 //   to_floor   floor_ms / ms: 1 is the memory floor
+//   to_dram_floor  the same floor at the speed of a memcpy whose frames are
+//              in no cache (ColdMemcpyMs): main memory's floor, which an
+//              operation meets whose frames outgrow the last-level cache
 //   vs_pels    ms per layer blended over CompositPels' ms on the workload:
 //              the per-pixel cost of the operation against the plain blend
 //
@@ -339,6 +342,32 @@ double MemcpyMs() {
     return best * 1e3;
 }
 
+// Drops a frame's lines from every cache.
+void DropFromCaches(const FrameBuffer &frame) {
+    const char *p = reinterpret_cast<const char *>(frame.data());
+    for (size_t offset = 0; offset < kFrameBytes; offset += 64) _mm_clflush(p + offset);
+    _mm_mfence();
+}
+
+// MemcpyMs with neither frame in any cache before each copy: main memory's
+// speed. Between MemcpyMs' copies its two frames stay in a last-level cache
+// of 16 MiB or more, as the frames of an operation with few frames do; an
+// operation whose frames together outgrow that cache (three layers stacked,
+// eight) meets main memory instead.
+double ColdMemcpyMs() {
+    static FrameBuffer src(kTopAt, 0x12345678), dst(kOutAt);
+    double best = 1e30;
+    for (int k = 0; k < 10; ++k) {
+        DropFromCaches(src);
+        DropFromCaches(dst);
+        Clock::time_point t0 = Clock::now();
+        std::memcpy(dst.data(), src.data(), kFrameBytes);
+        benchmark::ClobberMemory();
+        best = std::min(best, Seconds(t0, Clock::now()));
+    }
+    return best * 1e3;
+}
+
 // An operation that writes over one of its inputs needs that input put back
 // before each frame, from a pristine copy. The copy's lines are then dropped
 // from the caches again (clflush, untimed), so that the frame finds the
@@ -373,9 +402,7 @@ double TimeIterations(benchmark::State &state, Op op) {
 // caches.
 void Restore(FrameBuffer &written, const FrameBuffer &pristine) {
     std::memcpy(written.data(), pristine.data(), kFrameBytes);
-    const char *p = reinterpret_cast<const char *>(pristine.data());
-    for (size_t offset = 0; offset < kFrameBytes; offset += 64) _mm_clflush(p + offset);
-    _mm_mfence();
+    DropFromCaches(pristine);
 }
 
 // pixman's and CompositPels' fastest frames per workload, from this run:
@@ -389,6 +416,7 @@ void Report(benchmark::State &state, Work work, double ms, double floorTransfers
     state.counters["ms"] = ms;
     state.counters["floor_ms"] = floorMs;
     state.counters["to_floor"] = floorMs / ms;
+    state.counters["to_dram_floor"] = floorTransfers * ColdMemcpyMs() / 2 / ms;
     double pixman = pixmanMs[static_cast<int>(work)];
     if (pixman > 0) {
         state.counters["pixman_ms"] = pixman;
