@@ -88,8 +88,12 @@ void WalkCoverageRuns(const CoverageRuns *runs, const LayerAccess &first, const 
     }
 }
 
-// Pixels of the top-over-faded-middle blend held at once on the stack.
-constexpr int32_t kStackChunk = 256;
+// Pixels of the top-over-faded-middle blend held at once on the stack. Each
+// chunk takes two run calls, and in 32-bit code a call costs more (its stack
+// frame realigned, its constants kept on the stack): there chunks of 1024
+// took up to a fifth less time than chunks of 256 (measured). Natively
+// chunks of 256 are faster, by up to a tenth.
+constexpr int32_t kStackChunk = sizeof(void *) == 4 ? 1024 : 256;
 
 // out = (top over faded middle) over bottom, a chunk of the row at a time.
 // The chunk's top and middle pixels are all read before any of its output is
@@ -119,6 +123,15 @@ void CompositeThreeRows(uint32_t *out, const uint32_t *top, const uint32_t *midd
                 readOn -= n;
             }
             continue;
+        }
+        // A chunk that starts opaque after a blend: its runs read on only
+        // once they have blended themselves, so the layers beneath its
+        // opaque start are read through here, keeping their prefetch going
+        // (a picture in picture whose inset ended partway through a chunk
+        // took half as long again without this, measured).
+        if (readOn > 0 && (top[x] >> 24) == 255) {
+            ReadPixelsThrough(middle + x, n);
+            ReadPixelsThrough(bottom + x, n);
         }
         readOn = kReadOnPixels;
         CompositeFadedBottomRowInto(upper, top + x, middle + x, n, opacity);

@@ -259,16 +259,19 @@ uint32_t Faded(uint32_t pixel, uint32_t opacity) {
 
 TEST(ThreeLayerComposit, StacksTopOverFadedMiddleOverBottom) {
     for (int32_t opacity : {0, 1, 128, 255, 0x1FF, 0x180}) {
-        HostCanvas output(300, 3), bottom(300, 3), middle(300, 3), top(300, 3);
+        constexpr size_t kW = 1100;
+        HostCanvas output(kW, 3), bottom(kW, 3), middle(kW, 3), top(kW, 3);
         Pattern(output, 30);
         Pattern(bottom, 31);
         Pattern(middle, 32);
         Pattern(top, 33);
-        // Opaque runs on top: one that covers the first 256 pixels of a row,
-        // and one that stops short of them.
-        for (size_t x = 0; x < 256; ++x) {
+        // Opaque runs on top: one that stops short of a row's first 256
+        // pixels, one that covers its first 1024, and one from pixel 256 to
+        // the row's end, after translucent pixels.
+        for (size_t x = 0; x < kW; ++x) {
             if (x < 200) top.raw()[x] |= 0xFF000000u;
-            top.raw()[300 + x] |= 0xFF000000u;
+            if (x < 1024) top.raw()[kW + x] |= 0xFF000000u;
+            if (x >= 256) top.raw()[2 * kW + x] |= 0xFF000000u;
         }
         EXPECT_EQ(ThreeLayerComposit(output.layer(), bottom.layer(), middle.layer(), top.layer(), opacity), 1);
         for (size_t i = 0; i < output.raw().size(); ++i) {
