@@ -56,9 +56,10 @@ std::vector<uint32_t> ExpectedTwoLayer(HostCanvas &output, Placed *first, Placed
     return expected;
 }
 
-void CheckTwoLayer(int32_t w, int32_t h, Placed *first, Placed *second) {
+void CheckTwoLayer(int32_t w, int32_t h, Placed *first, Placed *second, void (*shape)(HostCanvas &) = nullptr) {
     HostCanvas output(w, h);
     Pattern(output, 99);
+    if (shape != nullptr) shape(output);
     std::vector<uint32_t> expected = ExpectedTwoLayer(output, first, second);
     std::vector<uint32_t> firstBefore, secondBefore;
     if (first) firstBefore = first->raw();
@@ -79,6 +80,19 @@ void CheckTwoLayer(int32_t w, int32_t h, Placed *first, Placed *second) {
 TEST(TwoLayerComposit, BothLayersCoverTheWholeOutput) {
     Placed first(0, 0, 12, 9, 1), second(0, 0, 12, 9, 2);
     CheckTwoLayer(12, 9, &first, &second);
+}
+
+TEST(TwoLayerComposit, OpaqueStretchesOfTheOutputBetweenBlendedOnes) {
+    Placed first(0, 0, 2100, 3, 21), second(0, 0, 2100, 3, 22);
+    // Opaque after a blend partway through a row, at the start of a row
+    // after a blended one, and from a row's start into a blend.
+    CheckTwoLayer(2100, 3, &first, &second, [](HostCanvas &output) {
+        for (int32_t x = 0; x < 2100; ++x) {
+            if (x >= 1024 && x < 2048) output.raw()[x] |= 0xFF000000u;
+            if (x < 1024) output.raw()[2100 + x] |= 0xFF000000u;
+            if (x < 300) output.raw()[4200 + x] |= 0xFF000000u;
+        }
+    });
 }
 
 TEST(TwoLayerComposit, VerticalRunsWithAGapBetween) {
