@@ -230,11 +230,11 @@ constexpr uint32_t kTopAt = 0, kBottomAt = 1024, kOutAt = 2048, kSpareAt = 3072;
 
 // Frame memory on 2 MiB boundaries, backed by huge pages where the system
 // gives them on request (Linux's transparent huge pages in madvise mode; a
-// system that gives them always needs no request). With 4 KiB pages, where
-// each run's frames happened to land in physical memory moved single
-// benchmarks by up to a factor of two from one run to the next (page walks
-// and cache-set conflicts across five frames of 8 MiB); on huge pages the
-// runs agree, and a host's frames of that size get them the same way.
+// system that gives them always, as hosts' frames of this size then get,
+// needs no request). With 4 KiB pages the medians of five runs of one
+// benchmark were up to half as long again as on huge pages, and single runs
+// twice as long (measured): each run's frames land elsewhere in physical
+// memory, and their page walks and places in the caches differ with it.
 constexpr size_t kFrameAlign = size_t{2} << 20;
 
 uint32_t *AllocateFrameMemory(size_t bytes) {
