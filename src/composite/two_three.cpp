@@ -17,6 +17,17 @@ struct RowCursor {
     const uint32_t *second;
 };
 
+// Beneath an opaque stretch of n pixels the layers a and b are not needed,
+// but while readOn (counted in pixels, from kReadOnPixels after a blend)
+// lasts they are read all the same, keeping the processor's prefetch of
+// them going for the blend that follows (see kReadOnPixels).
+void ReadOnBeneath(const uint32_t *a, const uint32_t *b, int32_t n, int32_t &readOn) {
+    if (readOn <= 0) return;
+    ReadPixelsThrough(a, n);
+    ReadPixelsThrough(b, n);
+    readOn -= n;
+}
+
 // out[x] = TableComposite(TableComposite(out[x], first[x]), second[x]), in
 // stretches: both layers go beneath one stretch before the next. An input
 // closer to the output than a stretch could see the first pass's writes where
@@ -29,19 +40,13 @@ void CompositeBeneathBoth(uint32_t *out, const uint32_t *first, const uint32_t *
     }
     for (int32_t x = 0; x < n; x += kStretchPixels) {
         int32_t m = std::min(kStretchPixels, n - x);
-        // An opaque output stays as it is beneath anything. After a blend
-        // the layers beneath are read on all the same, as in the runs
-        // (kReadOnPixels), and beneath a stretch that starts opaque, where
-        // the runs would not read on until they had blended themselves: a
-        // frame with an opaque half-row on every row took nearly twice as
-        // long without this (measured).
-        bool opaque = AllOpaqueFast(out + x, m);
-        if (readOn > 0 && (out[x] >> 24) == 255) {
-            ReadPixelsThrough(first + x, m);
-            ReadPixelsThrough(second + x, m);
-            readOn -= m;
-        }
-        if (opaque) continue;
+        // An opaque output stays as it is beneath anything. The layers are
+        // read on beneath a stretch that is opaque, or starts so, where the
+        // runs would not read on until they had blended themselves: a frame
+        // with an opaque half-row on every row took nearly twice as long
+        // without this (measured).
+        if ((out[x] >> 24) == 255) ReadOnBeneath(first + x, second + x, m, readOn);
+        if (AllOpaqueFast(out + x, m)) continue;
         readOn = kReadOnPixels;
         CompositeRowInto(out + x, out + x, first + x, m);
         CompositeRowInto(out + x, out + x, second + x, m);
@@ -135,22 +140,14 @@ void CompositeThreeRows(uint32_t *out, const uint32_t *top, const uint32_t *midd
         // beneath are read on for a while all the same (kReadOnPixels).
         if (AllOpaqueFast(top + x, n)) {
             std::memcpy(out + x, top + x, static_cast<size_t>(n) * sizeof(uint32_t));
-            if (readOn > 0) {
-                ReadPixelsThrough(middle + x, n);
-                ReadPixelsThrough(bottom + x, n);
-                readOn -= n;
-            }
+            ReadOnBeneath(middle + x, bottom + x, n, readOn);
             continue;
         }
-        // A chunk that starts opaque after a blend: its runs read on only
-        // once they have blended themselves, so the layers beneath its
-        // opaque start are read through here, keeping their prefetch going
-        // (a picture in picture whose inset ended partway through a chunk
-        // took half as long again without this, measured).
-        if (readOn > 0 && (top[x] >> 24) == 255) {
-            ReadPixelsThrough(middle + x, n);
-            ReadPixelsThrough(bottom + x, n);
-        }
+        // A chunk that starts opaque: its runs read on only once they have
+        // blended themselves, so the layers beneath are read here (a picture
+        // in picture whose inset ended partway through a chunk took half as
+        // long again without this, measured).
+        if ((top[x] >> 24) == 255) ReadOnBeneath(middle + x, bottom + x, n, readOn);
         readOn = kReadOnPixels;
         CompositeFadedBottomRowInto(upper, top + x, middle + x, n, opacity);
         CompositeRowInto(out + x, upper, bottom + x, n);
