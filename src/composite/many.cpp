@@ -121,6 +121,26 @@ int32_t FirstShowingLayer(uint32_t *out, const StackedLayer *stacked, int32_t n,
     return 0;
 }
 
+// The base and the layers [0, hidden) under an opaque layer over
+// out[x, x + m) are not needed there, but while readOn (counted in pixels,
+// from kReadOnPixels after a stretch that read them all) lasts they are read
+// all the same, keeping the processor's prefetch of them going for the
+// stretch that blends them next (see kReadOnPixels).
+void ReadOnBeneathOpaqueLayer(const StackedLayer *stacked, int32_t hidden, const BaseRow &base, int32_t x,
+                              int32_t m, int32_t &readOn) {
+    if (readOn <= 0) return;
+    for (int32_t k = 0; k < hidden; ++k) {
+        const int32_t covered = Min32(m, stacked[k].rowWidth - x);
+        if (covered > 0) ReadPixelsThrough(stacked[k].row + x, covered);
+    }
+    if (base.pixels != nullptr) {
+        const int32_t from = Max32(x, base.left);
+        const int32_t to = Min32(x + m, base.right);
+        if (from < to) ReadPixelsThrough(base.pixels + (from - base.left), to - from);
+    }
+    readOn -= m;
+}
+
 bool AnyRowNear(const uint32_t *outRow, const StackedLayer *stacked, int32_t n) {
     for (int32_t k = 0; k < n; ++k) {
         if (stacked[k].rowWidth > 0 && ReadsNearWrites(outRow, stacked[k].row, kStretchPixels)) return true;
@@ -137,7 +157,9 @@ bool AnyRowNear(const uint32_t *outRow, const StackedLayer *stacked, int32_t n) 
 // another layer of the same stretch has already changed, or not yet, where
 // the one-pixel-at-a-time order differs, so such rows go pixel by pixel.
 // A folded base goes into each stretch first, unless a layer hides it there.
-void StackRow(uint32_t *outRow, int32_t y, int32_t width, StackedLayer *stacked, int32_t n, const BaseRow &base) {
+// readOn (see ReadOnBeneathOpaqueLayer) is carried from row to row.
+void StackRow(uint32_t *outRow, int32_t y, int32_t width, StackedLayer *stacked, int32_t n, const BaseRow &base,
+              int32_t &readOn) {
     MeasureRow(y, width, stacked, n);
     if (AnyRowNear(outRow, stacked, n)) {
         PlaceBaseOver(outRow, base, 0, width);
@@ -146,7 +168,12 @@ void StackRow(uint32_t *outRow, int32_t y, int32_t width, StackedLayer *stacked,
         for (int32_t x = 0; x < width; x += kStretchPixels) {
             const int32_t stretch = Min32(kStretchPixels, width - x);
             int32_t k = FirstShowingLayer(outRow, stacked, n, x, stretch);
-            if (k == 0) PlaceBaseOver(outRow, base, x, stretch);
+            if (k == 0) {
+                readOn = kReadOnPixels;
+                PlaceBaseOver(outRow, base, x, stretch);
+            } else {
+                ReadOnBeneathOpaqueLayer(stacked, k - 1, base, x, stretch, readOn);
+            }
             // A layer copied over the whole stretch left it opaque already.
             const bool outOpaque = k < n && (k > 0 || AllOpaqueFast(outRow + x, stretch));
             for (; k < n; ++k) {
@@ -163,8 +190,9 @@ void StackRow(uint32_t *outRow, int32_t y, int32_t width, StackedLayer *stacked,
 
 void StackRows(const LayerAccess &out, StackedLayer *stacked, int32_t n) {
     int32_t y = 0;
+    int32_t readOn = 0;
     const BaseRow none{nullptr, 0, 0, 255};
-    ForEachRow(out, [&](uint32_t *outRow, uint32_t *) { StackRow(outRow, y++, out.width, stacked, n, none); });
+    ForEachRow(out, [&](uint32_t *outRow, uint32_t *) { StackRow(outRow, y++, out.width, stacked, n, none, readOn); });
 }
 
 void StackOnto(Layer *output, StackedLayer *stacked, int32_t n) {
@@ -180,11 +208,11 @@ void StackRowsOverBase(const LayerAccess &out, const LayerAccess &copy, uint32_t
     const int32_t left = WrapSub(copy.region.left, out.region.left);
     const int32_t top = WrapSub(copy.region.top, out.region.top);
     const uint32_t *baseRow = copy.pixels2;
-    int32_t y = 0;
+    int32_t y = 0, readOn = 0;
     ForEachRow(out, [&](uint32_t *outRow, uint32_t *) {
         const bool covered = y >= top && y - top < copy.height;
         const BaseRow base{covered ? baseRow : nullptr, left, left + copy.width, opacity};
-        StackRow(outRow, y++, out.width, stacked, n, base);
+        StackRow(outRow, y++, out.width, stacked, n, base, readOn);
         if (covered) baseRow = NextRow(baseRow, copy.rowBytes2);
     });
 }

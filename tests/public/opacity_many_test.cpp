@@ -226,6 +226,24 @@ TEST(CompositMany, WideRowsWithANarrowLayerAndAnOpaqueOne) {
     for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(Hex(output.raw()[i]), Hex(expected[i])) << i;
 }
 
+// Rows of two stretches, with an opaque top layer on every other row: the
+// base and a layer beneath it, both narrower than the output and each in a
+// buffer of its own exact size, are still read where the top hides them
+// after a blend, but never past their own pixels.
+TEST(CompositMany, LayersHiddenAfterABlendAreReadOnlyWithinTheirPixels) {
+    HostCanvas output(1100, 4), base(1030, 4), narrow(1000, 4), top(1100, 4);
+    Pattern(base, 24);
+    Pattern(narrow, 25);
+    Pattern(top, 26);
+    for (int32_t y : {1, 3})
+        for (int32_t x = 0; x < 1100; ++x) top.at(x, y) |= 0xFF000000u;
+    std::vector<HostCanvas *> canvases = {&base, &narrow, &top};
+    std::vector<CompositEntry> entries = {{base.layer(), 255}, {narrow.layer(), 255}, {top.layer(), 255}};
+    std::vector<uint32_t> expected = ExpectedStack(output, entries, canvases);
+    EXPECT_EQ(CompositMany(output.layer(), entries.data(), 3), 1);
+    for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(Hex(output.raw()[i]), Hex(expected[i])) << i;
+}
+
 TEST(CompositMany, ALayerWhoseAccessFailsIsSkipped) {
     HostCanvas output(4, 4), base(4, 4), over(4, 4, 0x80FF0000), far(4, 4, 0xFFFFFFFF);
     Pattern(base, 14);
