@@ -53,6 +53,15 @@ ZL_PACKED Vec Unpacklo16(Vec a, Vec b) { return _mm256_unpacklo_epi16(a, b); }
 ZL_PACKED Vec Unpackhi16(Vec a, Vec b) { return _mm256_unpackhi_epi16(a, b); }
 ZL_PACKED Vec Cmpeq16(Vec a, Vec b) { return _mm256_cmpeq_epi16(a, b); }
 ZL_PACKED Vec Max16(Vec a, Vec b) { return _mm256_max_epi16(a, b); }
+// The byte lanes of the blend with one weight for a whole block.
+#define ZL_PACKED_BYTE_MULTIPLY_ADD 1
+ZL_PACKED Vec Xor(Vec a, Vec b) { return _mm256_xor_si256(a, b); }
+ZL_PACKED Vec Unpacklo8(Vec a, Vec b) { return _mm256_unpacklo_epi8(a, b); }
+ZL_PACKED Vec Unpackhi8(Vec a, Vec b) { return _mm256_unpackhi_epi8(a, b); }
+ZL_PACKED Vec MultiplyAddBytes16(Vec unsignedBytes, Vec signedBytes) {
+    return _mm256_maddubs_epi16(unsignedBytes, signedBytes);
+}
+ZL_PACKED Vec PackUs16(Vec a, Vec b) { return _mm256_packus_epi16(a, b); }
 ZL_PACKED uint32_t FirstPixel(Vec v) { return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm256_castsi256_si128(v))); }
 // The first n pixels (0 to 8) of a vector, the rest of its lanes from fill;
 // memory past the n pixels is neither read nor written.

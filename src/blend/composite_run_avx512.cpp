@@ -62,6 +62,15 @@ ZL_PACKED Vec Packs32(Vec a, Vec b) { return _mm512_packs_epi32(a, b); }
 ZL_PACKED Vec Unpacklo16(Vec a, Vec b) { return _mm512_unpacklo_epi16(a, b); }
 ZL_PACKED Vec Unpackhi16(Vec a, Vec b) { return _mm512_unpackhi_epi16(a, b); }
 ZL_PACKED Vec Max16(Vec a, Vec b) { return _mm512_max_epi16(a, b); }
+// The byte lanes of the blend with one weight for a whole block.
+#define ZL_PACKED_BYTE_MULTIPLY_ADD 1
+ZL_PACKED Vec Xor(Vec a, Vec b) { return _mm512_xor_si512(a, b); }
+ZL_PACKED Vec Unpacklo8(Vec a, Vec b) { return _mm512_unpacklo_epi8(a, b); }
+ZL_PACKED Vec Unpackhi8(Vec a, Vec b) { return _mm512_unpackhi_epi8(a, b); }
+ZL_PACKED Vec MultiplyAddBytes16(Vec unsignedBytes, Vec signedBytes) {
+    return _mm512_maddubs_epi16(unsignedBytes, signedBytes);
+}
+ZL_PACKED Vec PackUs16(Vec a, Vec b) { return _mm512_packus_epi16(a, b); }
 // The first n pixels (0 to 16) of a vector, the rest of its lanes from fill;
 // memory past the n pixels is neither read nor written.
 #define ZL_PACKED_MASKED_TAIL 1
@@ -93,7 +102,11 @@ ZL_PACKED Vec Quotient(Vec numerator, Vec divisor) {
 // Per 128-bit quarter: the greens of its four pixels as 16-bit lanes in the
 // low eight bytes, their alphas in the high eight.
 ZL_PACKED Vec GreensThenAlphas(Vec v) {
-    const Vec order = _mm512_broadcast_i32x4(_mm_setr_epi8(1, -1, 5, -1, 9, -1, 13, -1, 3, -1, 7, -1, 11, -1, 15, -1));
+    // The byte order 1, -1, 5, -1, 9, -1, 13, -1, 3, -1, 7, -1, 11, -1, 15, -1
+    // in each quarter, written whole: built from one quarter, GCC broadcast
+    // it again in every block once the runs held more constants.
+    const Vec order = _mm512_set4_epi32(static_cast<int>(0xFF0FFF0Bu), static_cast<int>(0xFF07FF03u),
+                                        static_cast<int>(0xFF0DFF09u), static_cast<int>(0xFF05FF01u));
     return _mm512_shuffle_epi8(v, order);
 }
 ZL_PACKED Vec Alphas(Vec first, Vec second) {

@@ -150,6 +150,37 @@ TEST(CompositeRun, EveryOpacityOverEveryAlphaPair) {
     }
 }
 
+// Tops of one alpha over opaque bottoms, every colour pair in every
+// channel: opaque tops faded by every opacity (a dissolve), and tops of
+// every alpha unfaded, whose alpha changes partway, over a bottom that is
+// not opaque at a few pixels.
+TEST(CompositeRun, OneTopAlphaOverOpaqueBottomsEveryColourPair) {
+    Pixels top(65536), bottom(65536);
+    for (uint32_t i = 0; i < 65536; ++i) {
+        uint32_t t = i >> 8, b = i & 0xFF;
+        top[i] = Pixel(255, t, 255 - t, t ^ 0x5A);
+        bottom[i] = Pixel(i % 9973 == 5000 ? 254 : 255, b, b ^ 0x33, 255 - b);
+    }
+    Pixels opaqueBottom = bottom;
+    for (uint32_t &p : opaqueBottom) p |= 0xFF000000u;
+    for (uint32_t o = 0; o < 256; ++o) {
+        ExpectFormEqual(Form::FadedTop, top, bottom, o, true);
+        if (HasFatalFailure()) return;
+        Pixels expected = opaqueBottom;
+        zl::CompositeRunFadedPlain(top.data(), expected.data(), expected.data(), 65536, o);
+        for (const Set *set : PackedSets()) {
+            Aligned out(opaqueBottom);
+            set->overOpaque(top.data(), out.data(), 65536, o);
+            ASSERT_EQ(out.pixels(), expected) << set->name << " opacity " << o;
+        }
+    }
+    for (uint32_t a = 0; a < 256; ++a) {
+        for (uint32_t i = 0; i < 65536; ++i) top[i] = (top[i] & 0x00FFFFFFu) | (i < 33001 ? a : 255 - a) << 24;
+        ExpectFormEqual(Form::Blend, top, bottom, 255, true);
+        if (HasFatalFailure()) return;
+    }
+}
+
 // Distances either way below the stretch count as near, the same address
 // too; a byte that is not a whole pixel away counts as well.
 TEST(CompositeRun, ReadsNearWritesMeasuresBothWays) {
