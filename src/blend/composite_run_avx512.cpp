@@ -102,11 +102,7 @@ ZL_PACKED Vec Quotient(Vec numerator, Vec divisor) {
 // Per 128-bit quarter: the greens of its four pixels as 16-bit lanes in the
 // low eight bytes, their alphas in the high eight.
 ZL_PACKED Vec GreensThenAlphas(Vec v) {
-    // The byte order 1, -1, 5, -1, 9, -1, 13, -1, 3, -1, 7, -1, 11, -1, 15, -1
-    // in each quarter, written whole: built from one quarter, GCC broadcast
-    // it again in every block once the runs held more constants.
-    const Vec order = _mm512_set4_epi32(static_cast<int>(0xFF0FFF0Bu), static_cast<int>(0xFF07FF03u),
-                                        static_cast<int>(0xFF0DFF09u), static_cast<int>(0xFF05FF01u));
+    const Vec order = _mm512_broadcast_i32x4(_mm_setr_epi8(1, -1, 5, -1, 9, -1, 13, -1, 3, -1, 7, -1, 11, -1, 15, -1));
     return _mm512_shuffle_epi8(v, order);
 }
 ZL_PACKED Vec Alphas(Vec first, Vec second) {
