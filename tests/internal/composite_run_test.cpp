@@ -164,6 +164,16 @@ TEST(CompositeRun, DissolveEveryOpacityAndColourPair) {
         bottom[20000] = (bottom[20000] & 0x00FFFFFFu) | (o % 2 ? 254u : 255u) << 24;
         ExpectFormEqual(Form::FadedTop, top, bottom, o);
         if (HasFatalFailure()) return;
+        // The same in place over a bottom opaque throughout.
+        Pixels opaque = bottom;
+        opaque[20000] |= 0xFF000000u;
+        Pixels expected = opaque;
+        zl::CompositeRunFadedPlain(top.data(), expected.data(), expected.data(), 65536, o);
+        for (const Set *set : PackedSets()) {
+            Aligned out(opaque);
+            set->overOpaque(top.data(), out.data(), 65536, o);
+            ASSERT_EQ(out.pixels(), expected) << set->name << " opacity " << o;
+        }
     }
 }
 
