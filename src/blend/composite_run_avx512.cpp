@@ -71,6 +71,14 @@ ZL_PACKED Vec MultiplyAddBytes16(Vec unsignedBytes, Vec signedBytes) {
     return _mm512_maddubs_epi16(unsignedBytes, signedBytes);
 }
 ZL_PACKED Vec PackUs16(Vec a, Vec b) { return _mm512_packus_epi16(a, b); }
+// Whether any alpha byte of t0 or t1 differs from alpha's, or of b0 or b1
+// from 255: two three-way logic operations and one test.
+#define ZL_PACKED_ALPHA_BYTES_DIFFER 1
+ZL_PACKED bool AlphaBytesDiffer(Vec t0, Vec t1, Vec b0, Vec b1, Vec alpha, Vec alphaBytes) {
+    Vec topDiffers = _mm512_ternarylogic_epi32(t0, t1, alpha, 0x7E);        // (t0 ^ alpha) | (t1 ^ alpha)
+    Vec differs = _mm512_ternarylogic_epi32(topDiffers, b0, b1, 0xF7);      // | ~(b0 & b1)
+    return _mm512_test_epi32_mask(differs, alphaBytes) != 0;
+}
 // The first n pixels (0 to 16) of a vector, the rest of its lanes from fill;
 // memory past the n pixels is neither read nor written.
 #define ZL_PACKED_MASKED_TAIL 1

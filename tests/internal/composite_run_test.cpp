@@ -151,16 +151,18 @@ TEST(CompositeRun, EveryOpacityOverEveryAlphaPair) {
 }
 
 // A dissolve: an opaque top faded by every opacity over an opaque bottom,
-// every colour pair in every channel. The top turns translucent partway, and
-// at odd opacities the bottom earlier, which each end the one-alpha blocks.
+// every colour pair in every channel. One top pixel partway is translucent,
+// at a place that moves through a block with the opacity, and at odd
+// opacities one bottom pixel earlier: each ends the one-alpha blocks.
 TEST(CompositeRun, DissolveEveryOpacityAndColourPair) {
     Pixels top(65536), bottom(65536);
     for (uint32_t i = 0; i < 65536; ++i) {
         uint32_t t = i >> 8, b = i & 0xFF;
-        top[i] = Pixel(i < 33001 ? 255 : 254, t, 255 - t, t ^ 0x5A);
+        top[i] = Pixel(255, t, 255 - t, t ^ 0x5A);
         bottom[i] = Pixel(255, b, b ^ 0x33, 255 - b);
     }
     for (uint32_t o = 0; o < 256; ++o) {
+        for (uint32_t i = 33000; i < 33032; ++i) top[i] = (top[i] & 0x00FFFFFFu) | (i == 33000 + o % 32 ? 254u : 255u) << 24;
         bottom[20000] = (bottom[20000] & 0x00FFFFFFu) | (o % 2 ? 254u : 255u) << 24;
         ExpectFormEqual(Form::FadedTop, top, bottom, o);
         if (HasFatalFailure()) return;
@@ -195,6 +197,7 @@ TEST(CompositeRun, ReadsNearWritesMeasuresBothWays) {
 // domains.
 TEST(CompositeRun, LaneFormsMatchTheTablesOverTheirDomains) {
     for (uint32_t x = 0; x < 65536; ++x) ASSERT_EQ((x * 0x8081u) >> 23, x / 255) << x;
+    for (uint32_t x = 0; x <= 255 * 255; ++x) ASSERT_EQ(((x + 1) * 257) >> 16, x / 255) << x;
     for (uint32_t x = 0; x < 256; ++x) {
         for (uint32_t y = 0; y < 256; ++y) {
             uint32_t m = x * y;
