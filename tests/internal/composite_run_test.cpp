@@ -179,6 +179,40 @@ TEST(CompositeRun, DissolveEveryOpacityAndColourPair) {
     }
 }
 
+// Groups of 64 pixels (two blocks of the widest set) of one alpha pair, for
+// every pair, with either side faded at 255 (the alphas enter as loaded) and
+// at 200: neighbouring groups differ in one alpha, and some groups hold one
+// other alpha in one lane, top or bottom, so that every stretch of one weight
+// must end where its pair does. Also in place over the side not faded.
+TEST(CompositeRun, BlocksOfOneAlphaPairForEveryPair) {
+    constexpr uint32_t kGroup = 64;
+    Pixels top(65536 * kGroup), bottom(65536 * kGroup);
+    for (uint32_t k = 0; k < top.size(); ++k) {
+        uint32_t pair = k / kGroup, lane = k % kGroup, colours = k * 2654435761u;
+        uint32_t topA = pair >> 8, bottomA = pair & 0xFF;
+        if (pair % 7 == 0 && lane == pair % kGroup) topA ^= 1;
+        if (pair % 11 == 0 && lane == pair * 5 % kGroup) bottomA ^= 0x80;
+        top[k] = topA << 24 | (colours & 0xFFFFFF);
+        bottom[k] = bottomA << 24 | (colours >> 8);
+    }
+    const int32_t n = static_cast<int32_t>(top.size());
+    for (uint32_t o : {255u, 200u}) {
+        for (Form form : {Form::FadedTop, Form::FadedBottom}) {
+            ExpectFormEqual(form, top, bottom, o);
+            if (HasFatalFailure()) return;
+            const bool topFaded = form == Form::FadedTop;
+            Pixels expected(top.size());
+            RunForm(form, zl::kPlainRuns, top.data(), bottom.data(), expected.data(), n, o);
+            for (const Set *set : PackedSets()) {
+                Aligned inPlace(topFaded ? bottom : top);
+                RunForm(form, *set, topFaded ? top.data() : inPlace.data(), topFaded ? inPlace.data() : bottom.data(),
+                        inPlace.data(), n, o);
+                ASSERT_EQ(inPlace.pixels(), expected) << set->name << " opacity " << o << " top faded " << topFaded;
+            }
+        }
+    }
+}
+
 // Distances either way below the stretch count as near, the same address
 // too; a byte that is not a whole pixel away counts as well.
 TEST(CompositeRun, ReadsNearWritesMeasuresBothWays) {
