@@ -411,18 +411,24 @@ TEST(CompositeRun, OverlappingWindowsOfOneBufferGiveThePlainOrdersResult) {
 // The bottom 8 KiB after out in one buffer, so that out lies just past it
 // modulo 4 KiB, and the top a few pixels before out: the read ahead that the
 // bottom's place calls for would miss the top's pixels that out has changed.
+// Random pixels, and pixels of one alpha, which the faded runs blend in
+// stretches of one weight until a written pixel's alpha ends them.
 TEST(CompositeRun, ReadingAheadKeepsThePlainOrder) {
     constexpr int32_t kCount = 301, kBottomAt = 2048;
     std::mt19937 gen(3);
-    const Pixels original = RandomPixels(gen, kBottomAt + kCount + 64);
-    for (int32_t past = 0; past <= 40; ++past) {
-        for (Form form : kForms) {
-            Pixels plain = original, fast = original;
-            RunForm(form, zl::kPlainRuns, &plain[0], &plain[kBottomAt], &plain[past], kCount, 99);
-            for (const Set *set : PackedSets()) {
-                RunForm(form, *set, &fast[0], &fast[kBottomAt], &fast[past], kCount, 99);
-                ASSERT_EQ(fast, plain) << "past " << past << " form " << static_cast<int>(form) << " " << set->name;
-                fast = original;
+    Pixels oneAlpha = RandomPixels(gen, kBottomAt + kCount + 64);
+    for (uint32_t &p : oneAlpha) p = (p & 0x00FFFFFFu) | 0xA0000000u;
+    for (const Pixels &original : {RandomPixels(gen, kBottomAt + kCount + 64), oneAlpha}) {
+        for (int32_t past = 0; past <= 40; ++past) {
+            for (Form form : kForms) {
+                Pixels plain = original, fast = original;
+                RunForm(form, zl::kPlainRuns, &plain[0], &plain[kBottomAt], &plain[past], kCount, 99);
+                for (const Set *set : PackedSets()) {
+                    RunForm(form, *set, &fast[0], &fast[kBottomAt], &fast[past], kCount, 99);
+                    ASSERT_EQ(fast, plain) << "past " << past << " form " << static_cast<int>(form) << " "
+                                           << set->name;
+                    fast = original;
+                }
             }
         }
     }
