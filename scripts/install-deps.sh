@@ -38,9 +38,45 @@ installed() {
   [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true)" = "install ok installed" ]
 }
 
+# A mirror caught mid-sync fails an index now and then ("File has unexpected
+# size"): try again after a pause. If one still fails, the suites whose
+# indexes failed are noted: where their other architectures did download, the
+# install may then want, say, a security update for amd64 whose i386 twin
+# is unknown, and finds no consistent set. The install is then tried once
+# more with those suites set aside, from the suites that downloaded whole.
+failed_suites=()
+apt_update() {
+  local attempt log
+  log=$(mktemp)
+  for attempt in 1 2 3; do
+    if as_root apt-get update -qq 2>"$log"; then
+      cat "$log" >&2; rm -f "$log"; failed_suites=(); return 0
+    fi
+    cat "$log" >&2
+    echo "install-deps.sh: apt-get update failed (attempt $attempt of 3)" >&2
+    [ "$attempt" -lt 3 ] && sleep 20
+  done
+  mapfile -t failed_suites < <(sed -nE 's|.*Failed to fetch .*/dists/([^/ ]+)/.*|\1|p' "$log" | sort -u)
+  rm -f "$log"
+  echo "install-deps.sh: going on with the package indexes that did download" >&2
+}
+
 apt_install() {
-  as_root apt-get update -qq
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@"
+  apt_update
+  local get=(env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends)
+  if as_root "${get[@]}" "$@"; then return 0; fi
+  [ "${#failed_suites[@]}" -gt 0 ] || return 1
+  local pins suite
+  pins=$(mktemp)
+  for suite in "${failed_suites[@]}"; do
+    printf 'Package: *\nPin: release n=%s\nPin-Priority: -1\n\n' "$suite" >>"$pins"
+  done
+  echo "install-deps.sh: installing again without ${failed_suites[*]}" >&2
+  chmod 644 "$pins"
+  local rc=0
+  as_root "${get[@]}" -o Dir::Etc::Preferences="$pins" "$@" || rc=$?
+  rm -f "$pins"
+  return $rc
 }
 
 if [ "$demo_only" -eq 1 ]; then
