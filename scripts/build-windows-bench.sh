@@ -31,7 +31,10 @@ installed() {
 apt_updated=0
 apt_update() {
   if [ "$apt_updated" -eq 0 ]; then
-    as_root apt-get update -qq
+    # A mirror caught mid-sync may fail one index; the sources and tools
+    # needed here are then most likely in the indexes that did download.
+    as_root apt-get update -qq ||
+      echo "build-windows-bench.sh: apt-get update failed; going on with the indexes it got" >&2
     apt_updated=1
   fi
 }
