@@ -31,12 +31,14 @@ PIN=()
 if command -v taskset >/dev/null; then PIN=(taskset -c "$(( $(nproc) - 1 ))"); fi
 OUT="$ROOT/build/composite_medians"
 mkdir -p "$OUT"
-rm -f "$OUT/$FLAVOUR"-*.txt
+rm -f "$OUT/$FLAVOUR"-*.txt "$OUT/$FLAVOUR"-*.context
 
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 echo "flavour $FLAVOUR, $RUNS runs, $(nproc) cores, load before: $(load)"
 for ((r = 1; r <= RUNS; r++)); do
-  (cd "$DIR" && "${PIN[@]}" "${BENCH[@]}" "$@" 2>/dev/null) | grep '^BM_' > "$OUT/$FLAVOUR-$r.txt"
+  (cd "$DIR" && "${PIN[@]}" "${BENCH[@]}" "$@" 2>"$OUT/$FLAVOUR-$r.context") | grep '^BM_' > "$OUT/$FLAVOUR-$r.txt"
+  # What the runs ran on (the processor's vectors pick the library's blends).
+  if [ "$r" -eq 1 ]; then grep -E '^(Run on|frame|pixman|vectors):? ' "$OUT/$FLAVOUR-1.context" || true; fi
   echo "load after run $r: $(load)"
 done
 
