@@ -98,7 +98,7 @@ ZL_PACKED Vec GreensThenAlphas(Vec v) {
 // up to a quarter slower; the blend pays two operations more per block.
 ZL_PACKED Vec Alphas(Vec first, Vec second) {
     if constexpr (sizeof(void *) == 4)
-        return _mm256_packs_epi32(_mm256_srli_epi32(first, 24), _mm256_srli_epi32(second, 24));
+        return Packs32(Srli32<24>(first), Srli32<24>(second));
     return _mm256_unpackhi_epi64(GreensThenAlphas(first), GreensThenAlphas(second));
 }
 ZL_PACKED Vec Greens(Vec first, Vec second) {
