@@ -20,6 +20,19 @@
 
 namespace zl {
 
+// The 16-bit constants of the 32-bit runs, read from memory as operands.
+// With eight vector registers GCC gives up the registers that hold constants
+// and builds them again inside the runs' loops, from a general register, at
+// three instructions and a store to the stack each: random pixels composite
+// an eighth slower so (measured). Not const, so that GCC cannot see the
+// values and has to read them.
+template <uint16_t v>
+struct alignas(32) Avx2Splat16 {
+    uint16_t lanes[16] = {v, v, v, v, v, v, v, v, v, v, v, v, v, v, v, v};
+};
+template <uint16_t v>
+Avx2Splat16<v> avx2Splat16;
+
 namespace {
 
 #define ZL_PACKED inline __attribute__((always_inline))
@@ -33,6 +46,13 @@ ZL_PACKED void Stream(uint32_t *p, Vec v) { _mm256_stream_si256(reinterpret_cast
 ZL_PACKED void Fence() { _mm_sfence(); }
 ZL_PACKED Vec Set16(int v) { return _mm256_set1_epi16(static_cast<short>(v)); }
 ZL_PACKED Vec Set32(int v) { return _mm256_set1_epi32(v); }
+#define ZL_PACKED_CONSTANTS 1
+// With sixteen registers GCC keeps the constants in them.
+template <uint16_t v>
+ZL_PACKED Vec Constant16() {
+    if constexpr (sizeof(void *) == 4) return _mm256_load_si256(reinterpret_cast<const Vec *>(avx2Splat16<v>.lanes));
+    return Set16(v);
+}
 ZL_PACKED Vec Zero() { return _mm256_setzero_si256(); }
 ZL_PACKED Vec And(Vec a, Vec b) { return _mm256_and_si256(a, b); }
 ZL_PACKED Vec Or(Vec a, Vec b) { return _mm256_or_si256(a, b); }
@@ -96,7 +116,7 @@ ZL_PACKED Vec GreensThenAlphas(Vec v) {
 // tests, and the run stores them to the stack on every block, the cheap ones
 // too (clear over opaque, opaque). By shifts, titles and pictures in picture
 // composite up to a quarter faster (measured); a blend then takes two
-// operations more, which costs random pixels in place up to 2 %.
+// operations more.
 ZL_PACKED Vec Alphas(Vec first, Vec second) {
     if constexpr (sizeof(void *) == 4)
         return Packs32(Srli32<24>(first), Srli32<24>(second));
