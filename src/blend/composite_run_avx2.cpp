@@ -20,12 +20,12 @@
 
 namespace zl {
 
-// The 16-bit constants of the 32-bit runs, read from memory as operands.
-// With eight vector registers GCC gives up the registers that hold constants
-// and builds them again inside the runs' loops, from a general register, at
-// three instructions and a store to the stack each: random pixels composite
-// an eighth slower so (measured). Not const, so that GCC cannot see the
-// values and has to read them.
+// The runs' 16-bit constants, read from memory as operands. Short of
+// registers, GCC gives up the ones that hold constants and builds them again
+// inside the runs' loops, from a general register, at three instructions and
+// a store to the stack each: random pixels composite an eighth (32-bit x86)
+// to a fifth (x86-64) slower so (measured). Not const, so that GCC cannot
+// see the values and has to read them.
 template <uint16_t v>
 struct alignas(32) Avx2Splat16 {
     uint16_t lanes[16] = {v, v, v, v, v, v, v, v, v, v, v, v, v, v, v, v};
@@ -47,11 +47,9 @@ ZL_PACKED void Fence() { _mm_sfence(); }
 ZL_PACKED Vec Set16(int v) { return _mm256_set1_epi16(static_cast<short>(v)); }
 ZL_PACKED Vec Set32(int v) { return _mm256_set1_epi32(v); }
 #define ZL_PACKED_CONSTANTS 1
-// With sixteen registers GCC keeps the constants in them.
 template <uint16_t v>
 ZL_PACKED Vec Constant16() {
-    if constexpr (sizeof(void *) == 4) return _mm256_load_si256(reinterpret_cast<const Vec *>(avx2Splat16<v>.lanes));
-    return Set16(v);
+    return _mm256_load_si256(reinterpret_cast<const Vec *>(avx2Splat16<v>.lanes));
 }
 ZL_PACKED Vec Zero() { return _mm256_setzero_si256(); }
 ZL_PACKED Vec And(Vec a, Vec b) { return _mm256_and_si256(a, b); }
