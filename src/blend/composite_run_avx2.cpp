@@ -60,8 +60,8 @@ ZL_PACKED Vec Mullo16(Vec a, Vec b) { return _mm256_mullo_epi16(a, b); }
 ZL_PACKED Vec MulhiU16(Vec a, Vec b) { return _mm256_mulhi_epu16(a, b); }
 template <int n>
 ZL_PACKED Vec Srli16(Vec a) { return _mm256_srli_epi16(a, n); }
-template <int n>
-ZL_PACKED Vec Slli16(Vec a) { return _mm256_slli_epi16(a, n); }
+ZL_PACKED Vec Avg16(Vec a, Vec b) { return _mm256_avg_epu16(a, b); }
+ZL_PACKED Vec SubsU16(Vec a, Vec b) { return _mm256_subs_epu16(a, b); }
 template <int n>
 ZL_PACKED Vec Srli32(Vec a) { return _mm256_srli_epi32(a, n); }
 template <int n>

@@ -52,8 +52,8 @@ ZL_PACKED Vec Mullo16(Vec a, Vec b) { return _mm512_mullo_epi16(a, b); }
 ZL_PACKED Vec MulhiU16(Vec a, Vec b) { return _mm512_mulhi_epu16(a, b); }
 template <int n>
 ZL_PACKED Vec Srli16(Vec a) { return _mm512_srli_epi16(a, n); }
-template <int n>
-ZL_PACKED Vec Slli16(Vec a) { return _mm512_slli_epi16(a, n); }
+ZL_PACKED Vec Avg16(Vec a, Vec b) { return _mm512_avg_epu16(a, b); }
+ZL_PACKED Vec SubsU16(Vec a, Vec b) { return _mm512_subs_epu16(a, b); }
 template <int n>
 ZL_PACKED Vec Srli32(Vec a) { return _mm512_srli_epi32(a, n); }
 template <int n>
@@ -94,9 +94,6 @@ ZL_PACKED bool AllEqual16(Vec a, Vec b) { return _mm512_cmpeq_epi16_mask(a, b) =
 ZL_PACKED bool NoneEqual16(Vec a, Vec b) { return _mm512_cmpeq_epi16_mask(a, b) == 0; }
 ZL_PACKED bool EachEqualEither16(Vec a, Vec x, Vec b, Vec y) {
     return (_mm512_cmpeq_epi16_mask(a, x) | _mm512_cmpeq_epi16_mask(b, y)) == kEveryLane;
-}
-ZL_PACKED Vec OrWhereEqual16(Vec q, Vec a, Vec b, Vec v) {
-    return _mm512_mask_mov_epi16(q, _mm512_cmpeq_epi16_mask(a, b), Or(q, v));
 }
 ZL_PACKED uint32_t FirstPixel(Vec v) {
     return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm512_castsi512_si128(v)));

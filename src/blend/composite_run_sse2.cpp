@@ -33,14 +33,16 @@ ZL_PACKED Vec Mullo16(Vec a, Vec b) { return _mm_mullo_epi16(a, b); }
 ZL_PACKED Vec MulhiU16(Vec a, Vec b) { return _mm_mulhi_epu16(a, b); }
 template <int n>
 ZL_PACKED Vec Srli16(Vec a) { return _mm_srli_epi16(a, n); }
-template <int n>
-ZL_PACKED Vec Slli16(Vec a) { return _mm_slli_epi16(a, n); }
+ZL_PACKED Vec Avg16(Vec a, Vec b) { return _mm_avg_epu16(a, b); }
+ZL_PACKED Vec SubsU16(Vec a, Vec b) { return _mm_subs_epu16(a, b); }
 template <int n>
 ZL_PACKED Vec Srli32(Vec a) { return _mm_srli_epi32(a, n); }
 template <int n>
 ZL_PACKED Vec Slli32(Vec a) { return _mm_slli_epi32(a, n); }
 ZL_PACKED Vec Packs32(Vec a, Vec b) { return _mm_packs_epi32(a, b); }
 ZL_PACKED Vec Unpacklo16(Vec a, Vec b) { return _mm_unpacklo_epi16(a, b); }
+ZL_PACKED Vec Unpacklo8(Vec a, Vec b) { return _mm_unpacklo_epi8(a, b); }
+ZL_PACKED Vec Unpackhi8(Vec a, Vec b) { return _mm_unpackhi_epi8(a, b); }
 ZL_PACKED Vec Unpackhi16(Vec a, Vec b) { return _mm_unpackhi_epi16(a, b); }
 ZL_PACKED Vec Cmpeq16(Vec a, Vec b) { return _mm_cmpeq_epi16(a, b); }
 ZL_PACKED Vec Max16(Vec a, Vec b) { return _mm_max_epi16(a, b); }
@@ -48,12 +50,12 @@ ZL_PACKED uint32_t FirstPixel(Vec v) { return static_cast<uint32_t>(_mm_cvtsi128
 ZL_PACKED bool AllLanes(Vec mask) { return _mm_movemask_epi8(mask) == 0xFFFF; }
 ZL_PACKED bool NoLanes(Vec mask) { return _mm_movemask_epi8(mask) == 0; }
 
-// The over-weight quotient floor((255 * tA + floor(s / 2)) / s) of 32-bit
-// lanes. Single precision division is exact here: the numerator stays below
-// 2^16 and a quotient that is not whole lies at least 1/255 from the next
-// integer, far more than the rounding error in any rounding mode. The divisor
-// is never 0, so no lane raises a floating-point exception that the host may
-// have unmasked.
+// The weight quotient floor(numerator / divisor) of 32-bit lanes (see
+// BlendBlock). Single precision division is exact here: the numerator stays
+// below 2^16 and a quotient that is not whole lies at least 1/255 from the
+// next integer, far more than the rounding error in any rounding mode. The
+// divisor is never 0, so no lane raises a floating-point exception that the
+// host may have unmasked.
 ZL_PACKED Vec Quotient(Vec numerator, Vec divisor) {
     return _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(numerator), _mm_cvtepi32_ps(divisor)));
 }
