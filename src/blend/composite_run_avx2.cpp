@@ -67,6 +67,8 @@ ZL_PACKED Vec Srli32(Vec a) { return _mm256_srli_epi32(a, n); }
 template <int n>
 ZL_PACKED Vec Slli32(Vec a) { return _mm256_slli_epi32(a, n); }
 ZL_PACKED Vec Packs32(Vec a, Vec b) { return _mm256_packs_epi32(a, b); }
+ZL_PACKED Vec Unpacklo8(Vec a, Vec b) { return _mm256_unpacklo_epi8(a, b); }
+ZL_PACKED Vec Unpackhi8(Vec a, Vec b) { return _mm256_unpackhi_epi8(a, b); }
 ZL_PACKED Vec Unpacklo16(Vec a, Vec b) { return _mm256_unpacklo_epi16(a, b); }
 ZL_PACKED Vec Unpackhi16(Vec a, Vec b) { return _mm256_unpackhi_epi16(a, b); }
 ZL_PACKED Vec Cmpeq16(Vec a, Vec b) { return _mm256_cmpeq_epi16(a, b); }
@@ -74,8 +76,6 @@ ZL_PACKED Vec Max16(Vec a, Vec b) { return _mm256_max_epi16(a, b); }
 // The byte lanes of the blend with one weight for a whole block.
 #define ZL_PACKED_BYTE_MULTIPLY_ADD 1
 ZL_PACKED Vec Xor(Vec a, Vec b) { return _mm256_xor_si256(a, b); }
-ZL_PACKED Vec Unpacklo8(Vec a, Vec b) { return _mm256_unpacklo_epi8(a, b); }
-ZL_PACKED Vec Unpackhi8(Vec a, Vec b) { return _mm256_unpackhi_epi8(a, b); }
 ZL_PACKED Vec MultiplyAddBytes16(Vec unsignedBytes, Vec signedBytes) {
     return _mm256_maddubs_epi16(unsignedBytes, signedBytes);
 }
